@@ -1,0 +1,59 @@
+#pragma once
+// File-system access. Every path the program opens, queries, creates or
+// enters goes through ResolvePath first, which normalises it and follows
+// emulated symbolic links ("!<symlink>" files and files holding a bare path).
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+
+namespace skarvel {
+
+// The path to use: `path` is either the argument itself or `owned`, a string
+// the record frees. Move-only.
+struct ResolvedPath {
+  const char* path = nullptr;
+  char* owned = nullptr;
+
+  ResolvedPath() = default;
+  ResolvedPath(const ResolvedPath&) = delete;
+  ResolvedPath& operator=(const ResolvedPath&) = delete;
+  ResolvedPath(ResolvedPath&& other) noexcept;
+  ResolvedPath& operator=(ResolvedPath&& other) noexcept;
+  ~ResolvedPath();
+};
+
+// Resolves `path`. False with EINVAL (no path), ENOMEM, ELOOP (a link cycle)
+// or ENAMETOOLONG (a result of 1024 bytes or more). Any other difficulty gives
+// the argument back unchanged, so that the following system call reports it.
+[[nodiscard]] bool ResolvePath(const char* path, ResolvedPath& out);
+
+// fopen / stat on the resolved path (binary mode). errno as the system sets it.
+FILE* OpenFile(const char* path, const char* mode);
+int StatFile(const char* path, struct stat* st);
+// mkdir (mode 0777) / chdir on the resolved path; 0 or -1 with errno.
+int MakeDirectory(const char* path);
+int ChangeDirectory(const char* path);
+// Creates the directories of `path`'s directory part, outermost first, as the
+// whole-file writer needs; failures (such as existing directories) are ignored.
+// False only for an allocation failure (ENOMEM).
+[[nodiscard]] bool File_CreateParentDirectories(const char* path);
+
+// Directory enumeration, including "." and "..". Type 4: directory, 8: other.
+struct DirectoryEntry {
+  int32_t type = 0;
+  const char* name = nullptr;  // valid until the next ReadDirectory
+};
+struct DirectoryStream;
+// Null with EINVAL (missing or empty path), ENOMEM, or the system's error.
+DirectoryStream* OpenDirectory(const char* path);
+// The next entry, or null at the end (EBADF for an invalid stream).
+DirectoryEntry* ReadDirectory(DirectoryStream* stream);
+// 0, or -1 with EBADF; releases the stream in both cases.
+int CloseDirectory(DirectoryStream* stream);
+
+// Forgets every cached path status (tests only).
+void FileStatusCache_ResetForTesting();
+
+}  // namespace skarvel

@@ -1,0 +1,40 @@
+#pragma once
+// In-memory pictures: 8-bit channels in the byte order a four-character
+// PixelFormat names ("BGRA", "RGBA", " 8AG", "MA"), rows top first.
+
+#include <cstdint>
+
+#include "base/buffer.h"
+
+namespace skarvel {
+
+// Byte positions of the channels in one pixel (-1 when absent). A layout whose
+// red, green and blue are the same byte is gray.
+struct PixelLayout {
+  int red = -1;
+  int green = -1;
+  int blue = -1;
+  int alpha = -1;
+  int channel_count = 0;
+};
+
+// A picture. Owns its pixels; move-only (the Buffer inside is).
+struct Image {
+  Buffer pixels;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t stride = 0;             // bytes from one row to the next
+  char pixel_format[5] = {0, 0, 0, 0, 0};  // four characters and a terminator
+};
+
+// Parses a format text (a text starting with NUL or white space is read
+// backwards). True when it names red, green and blue, directly or as gray.
+[[nodiscard]] bool PixelFormat_Parse(const char* format, PixelLayout& layout);
+// The stride rule: width * channel count rounded up to a multiple of 32.
+int64_t Image_StrideFor(int64_t width, int channel_count);
+// A zero-filled image in `format`. False with ERANGE (format not valid),
+// EINVAL (negative or absurd size) or ENOMEM.
+[[nodiscard]] bool Image_CreateBlank(const char* format, int32_t width, int32_t height,
+                                     Image& image);
+
+}  // namespace skarvel
