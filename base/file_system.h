@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -24,9 +25,13 @@ struct ResolvedPath {
   ~ResolvedPath();
 };
 
-// Resolves `path`. False with EINVAL (no path), ENOMEM, ELOOP (a link cycle)
-// or ENAMETOOLONG (a result of 1024 bytes or more). Any other difficulty gives
-// the argument back unchanged, so that the following system call reports it.
+// Resolves `path`: normalises separators, "." and "x/.." and follows emulated
+// links, consulting the process-wide status cache (a path's status is queried
+// once and kept). False with EINVAL (no path), ENOMEM, ELOOP (more than 40
+// link expansions) or ENAMETOOLONG (a result of 1024 bytes or more). Any other
+// difficulty (a missing component, an unreadable file, a non-directory in the
+// middle) gives the argument back unchanged, so that the following system
+// call reports it.
 [[nodiscard]] bool ResolvePath(const char* path, ResolvedPath& out);
 
 // fopen / stat on the resolved path (binary mode). errno as the system sets it.
@@ -53,6 +58,13 @@ DirectoryEntry* ReadDirectory(DirectoryStream* stream);
 // 0, or -1 with EBADF; releases the stream in both cases.
 int CloseDirectory(DirectoryStream* stream);
 
+// The search pattern of an open stream: the directory followed by "*" when it
+// ends with a separator, by "/*" otherwise. Owned by the stream.
+const char* DirectoryStream_Pattern(const DirectoryStream* stream);
+
+// The status cache's hash of a path: h = h * 101 + c over its bytes, each
+// taken as a signed 8-bit value, from 0, modulo 2^32.
+uint32_t FileStatusCache_Hash(const char* text, size_t length);
 // Forgets every cached path status (tests only).
 void FileStatusCache_ResetForTesting();
 
