@@ -1,0 +1,324 @@
+#include "inspect/block_listing.h"
+
+#include <cinttypes>
+
+#include "catalog/rendition_attribute.h"
+#include "inspect/hex_dump.h"
+#include "inspect/listing_fields.h"
+#include "inspect/listing_names.h"
+
+namespace skarvel {
+
+namespace {
+
+const char* AttributeName(uint32_t attribute) {
+  const char* name = "???";
+  RenditionAttribute_GetNames(attribute, 0, &name, nullptr);
+  return name;
+}
+
+void DecodeCarHeader(FieldReader& f) {
+  FILE* out = f.out;
+  const char* in = "  ";
+  if (!Fields_Have(f, 0, 4, in)) return;
+  PrintCode(out, "  + magic: \"", f.bytes.data(), "\" (CoreTheme ARchive)\n");
+  if (Fields_Have(f, 4, 4, in)) std::fprintf(out, "  + CoreUI major version: %d\n", Fields_I32(f, 4));
+  if (Fields_Have(f, 8, 4, in)) std::fprintf(out, "  + storage version: %d\n", Fields_I32(f, 8));
+  if (Fields_Have(f, 12, 4, in)) {
+    std::fprintf(out, "  + storage timestamp: %d\n", Fields_I32(f, 12));
+  }
+  if (Fields_Have(f, 16, 4, in)) std::fprintf(out, "  + rendition count: %d\n", Fields_I32(f, 16));
+  if (Fields_Have(f, 20, 128, in)) {
+    std::fputs("  + CoreUI ID string: \"", out);
+    PrintFieldText(out, f.bytes.subspan(20, 128), true);
+    std::fputs("\"\n", out);
+  }
+  if (Fields_Have(f, 148, 256, in)) {
+    std::fputs("  + InterfaceBuilder ID string: \"", out);
+    PrintFieldText(out, f.bytes.subspan(148, 256), false);
+    std::fputs("\"\n", out);
+  }
+  if (Fields_Have(f, 404, 16, in)) {
+    const uint8_t* u = f.bytes.data() + 404;
+    std::fprintf(out,
+                 "  + UUID: %02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x\n",
+                 u[0], u[1], u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12],
+                 u[13], u[14], u[15]);
+  }
+  if (Fields_Have(f, 420, 4, in)) std::fprintf(out, "  + checksum???: 0x%08x\n", Fields_U32(f, 420));
+  if (Fields_Have(f, 424, 4, in)) std::fprintf(out, "  + schema version: %d\n", Fields_I32(f, 424));
+  if (Fields_Have(f, 428, 4, in)) {
+    const uint32_t colorspace = Fields_U32(f, 428);
+    std::fprintf(out, "  + colorspace ID: %d (%s)\n", static_cast<int32_t>(colorspace),
+                 ColorspaceName(colorspace));
+  }
+  if (Fields_Have(f, 432, 4, in)) std::fprintf(out, "  + key semantics: %d\n", Fields_I32(f, 432));
+}
+
+// Tree blocks are in host order while the catalog is open.
+int32_t HostI32(const FieldReader& f, uint64_t offset) {
+  return static_cast<int32_t>(LoadU32Host(f.bytes.data() + offset));
+}
+
+void DecodeTreeHeader(FieldReader& f) {
+  FILE* out = f.out;
+  const char* in = "  ";
+  if (!Fields_Have(f, 0, 4, in)) return;
+  PrintCode(out, "  + magic: \"", f.bytes.data(), "\" (tree header)\n");
+  if (Fields_Have(f, 4, 4, in)) std::fprintf(out, "  + version: %d\n", HostI32(f, 4));
+  if (Fields_Have(f, 8, 8, in)) {
+    std::fprintf(out, "  + tree block index/size: %d (%d bytes)\n", HostI32(f, 8), HostI32(f, 12));
+  }
+  if (Fields_Have(f, 16, 4, in)) std::fprintf(out, "  + path count: %d\n", HostI32(f, 16));
+  if (Fields_Have(f, 20, 1, in)) {
+    const uint8_t flags = f.bytes[20];
+    const char* meaning = flags == 0   ? "nodes and leaves are block indices"
+                          : flags == 1 ? "nodes are resource IDs"
+                                       : "??? UNKNOWN VALUE";
+    std::fprintf(out, "  + flags: 0x%02x (%s)\n", flags, meaning);
+  }
+}
+
+void DecodeTreeNode(FieldReader& f) {
+  FILE* out = f.out;
+  const char* in = "  ";
+  if (!Fields_Have(f, 0, 2, in)) return;
+  std::fprintf(out, "  + is root tree: %s\n",
+               LoadU16Host(f.bytes.data()) != 0 ? "true" : "false");
+  if (!Fields_Have(f, 2, 2, in)) return;
+  const uint16_t leaf_count = LoadU16Host(f.bytes.data() + 2);
+  std::fprintf(out, "  + leaf count: %d\n", leaf_count);
+  if (Fields_Have(f, 4, 4, in)) std::fprintf(out, "  + next leaf: %d\n", HostI32(f, 4));
+  if (Fields_Have(f, 8, 4, in)) std::fprintf(out, "  + previous leaf: %d\n", HostI32(f, 8));
+  if (f.stopped) return;
+  std::fputs("  + leaves: ", out);
+  for (uint32_t i = 0; i < leaf_count; ++i) {
+    const uint64_t at = kTreeNodeHeadSize + 8 * uint64_t{i};
+    if (!Range_Fits(at, 8, f.bytes.size())) {
+      std::fputc('\n', out);
+      (void)Fields_Have(f, at, 8, in);
+      return;
+    }
+    (void)Fields_Have(f, at, 8, in);
+    std::fprintf(out, "%s%d:%d", i > 0 ? "," : "", HostI32(f, at), HostI32(f, at + 4));
+  }
+  std::fputc('\n', out);
+  const uint64_t length = kTreeNodeHeadSize + 8 * uint64_t{leaf_count};
+  if (f.bytes.size() != length) {
+    std::fprintf(out, "  + null-padding: %llu bytes\n",
+                 static_cast<unsigned long long>(f.bytes.size() - length));
+    f.decoded = f.bytes.size();
+  }
+}
+
+void DecodeFacetValue(FieldReader& f) {
+  FILE* out = f.out;
+  const char* in = "  ";
+  if (Fields_Have(f, 0, 4, in)) {
+    std::fprintf(out, "  + reserved: 0x%08x (%u)\n", Fields_U32(f, 0), Fields_U32(f, 0));
+  }
+  if (!Fields_Have(f, 4, 2, in)) return;
+  const uint16_t count = Fields_U16(f, 4);
+  std::fprintf(out, "  + key/value count: %d\n", count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t at = 6 + 4 * uint64_t{i};
+    if (!Fields_Have(f, at, 4, "    ")) return;
+    const uint16_t attribute = Fields_U16(f, at);
+    const uint16_t value = Fields_U16(f, at + 2);
+    const char* attribute_name = "???";
+    const char* value_name = "???";
+    RenditionAttribute_GetNames(attribute, value, &attribute_name, &value_name);
+    std::fprintf(out, "    + [%d]: %d (%s) = %d (%s)\n", static_cast<int>(i), attribute,
+                 attribute_name, value, value_name);
+  }
+}
+
+void DecodeKeyFormat(FieldReader& f) {
+  FILE* out = f.out;
+  const char* in = "  ";
+  if (!Fields_Have(f, 0, 4, in)) return;
+  PrintCode(out, "  + magic: \"", f.bytes.data(), "\" (key format)\n");
+  if (Fields_Have(f, 4, 4, in)) {
+    std::fprintf(out, "  + reserved: 0x%08x (%u)\n", Fields_U32(f, 4), Fields_U32(f, 4));
+  }
+  if (!Fields_Have(f, 8, 4, in)) return;
+  const uint32_t count = Fields_U32(f, 8);
+  std::fprintf(out, "  + key count: %d\n", static_cast<int32_t>(count));
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t at = kKeyFormatHeadSize + 4 * uint64_t{i};
+    if (!Fields_Have(f, at, 4, "    ")) return;
+    const uint32_t attribute = Fields_U32(f, at);
+    std::fprintf(out, "    + [%d]: %d (%s)\n", static_cast<int>(i), static_cast<int32_t>(attribute),
+                 AttributeName(attribute));
+  }
+}
+
+// Positions beyond the key format have no attribute to name them: they are
+// left undecoded and appear in the extra data.
+void DecodeRenditionKey(FieldReader& f, const AssetsCatalog& catalog) {
+  const uint64_t values = f.bytes.size() / 2;
+  const uint64_t attributes = KeyFormat_Count(catalog);
+  for (uint32_t i = 0; i < values && i < attributes; ++i) {
+    (void)Fields_Have(f, 2 * uint64_t{i}, 2, "  ");
+    const uint32_t attribute = KeyFormat_Attribute(catalog, i);
+    const uint16_t value = Fields_U16(f, 2 * uint64_t{i});
+    const char* attribute_name = "???";
+    const char* value_name = "???";
+    RenditionAttribute_GetNames(attribute, value, &attribute_name, &value_name);
+    std::fprintf(f.out, "  + [%d]: %d (%s) = %d (%s)\n", static_cast<int>(i),
+                 static_cast<int32_t>(attribute), attribute_name, value, value_name);
+  }
+}
+
+void DecodeMetadata(FieldReader& f) {
+  FILE* out = f.out;
+  const char* in = "  ";
+  if (!Fields_Have(f, 0, 4, in)) return;
+  PrintCode(out, "  + magic: \"", f.bytes.data(), "\" (extended metadata)\n");
+  static constexpr struct {
+    const char* label;
+    uint64_t offset;
+    bool escape;
+  } kTexts[] = {
+      {"author", 4, false},
+      {"Xcode version", 260, false},
+      {"target platform", 516, false},
+      {"CoreTheme ID string", 772, true},
+  };
+  for (const auto& text : kTexts) {
+    if (!Fields_Have(f, text.offset, 256, in)) return;
+    std::fprintf(out, "  + %s: \"", text.label);
+    PrintFieldText(out, f.bytes.subspan(text.offset, 256), text.escape);
+    std::fputs("\"\n", out);
+  }
+}
+
+void DecodeBitmapKey(FieldReader& f, const AssetsCatalog& catalog) {
+  FILE* out = f.out;
+  const char* in = "  ";
+  if (Fields_Have(f, 0, 4, in)) std::fprintf(out, "  + version: %d\n", Fields_I32(f, 0));
+  if (Fields_Have(f, 4, 4, in)) {
+    std::fprintf(out, "  + reserved: 0x%08x (%u)\n", Fields_U32(f, 4), Fields_U32(f, 4));
+  }
+  if (Fields_Have(f, 8, 4, in)) {
+    std::fprintf(out, "  + unknown3???: 0x%08x (%u)\n", Fields_U32(f, 8), Fields_U32(f, 8));
+  }
+  if (!Fields_Have(f, 12, 4, in)) return;
+  const uint32_t count = Fields_U32(f, 12);
+  std::fprintf(out, "  + key count: %d\n", static_cast<int32_t>(count));
+  const uint32_t attributes = KeyFormat_Count(catalog);
+  for (uint32_t i = 0; i < count && i < attributes; ++i) {
+    const uint64_t at = 16 + 4 * uint64_t{i};
+    if (!Fields_Have(f, at, 4, "    ")) return;
+    const uint32_t attribute = KeyFormat_Attribute(catalog, i);
+    const uint32_t mask = Fields_U32(f, at);
+    std::fprintf(out, "    + [%d]: key %d (%s) attribute = 0x%08x (%d)\n", static_cast<int>(i),
+                 static_cast<int32_t>(attribute), AttributeName(attribute), mask,
+                 static_cast<int32_t>(mask));
+  }
+}
+
+}  // namespace
+
+const char* BlockKind_RoleText(BlockKind kind, uint64_t size) {
+  switch (kind) {
+    case BlockKind::CarHeader:
+      return "   (CoreUI ARchive header)";
+    case BlockKind::TreeHeader:
+      return "   (tree header)";
+    case BlockKind::TreeBase:
+      return "   (tree base)";
+    case BlockKind::FacetKey:
+      return "   (facet key)";
+    case BlockKind::FacetValue:
+      return "   (facet value)";
+    case BlockKind::KeyFormat:
+      return "   (key format information)";
+    case BlockKind::RenditionKey:
+      return "   (rendition key)";
+    case BlockKind::RenditionValue:
+      return "   (rendition value)";
+    case BlockKind::Metadata:
+      return "   (metadata)";
+    case BlockKind::BitmapKey:
+      return "   (bitmap key)";
+    case BlockKind::None:
+      break;
+  }
+  return size == 0 ? "   (empty block)" : "   (??? UNKNOWN BLOCK)";
+}
+
+void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
+                        const ListingOptions& options) {
+  const BOMBlock& block = catalog.store.blocks[index];
+  const std::span<const uint8_t> bytes = block.bytes();
+  std::fprintf(out, "\n+ Block index: %d   Size: %d", static_cast<int32_t>(index),
+               static_cast<int32_t>(static_cast<uint32_t>(block.size)));
+  if (block.label != nullptr && block.label[0] != '\0') {
+    std::fprintf(out, "   Label: \"%s\"", block.label);
+  }
+  std::fputs(BlockKind_RoleText(block.kind, block.size), out);
+  if (options.hooks.dump_block != nullptr) {
+    options.hooks.dump_block(options.hooks.context, out, index, block);
+  }
+  std::fputc('\n', out);
+  if (bytes.empty()) return;
+
+  FieldReader f{.out = out, .bytes = bytes};
+  switch (block.kind) {
+    case BlockKind::CarHeader:
+      DecodeCarHeader(f);
+      break;
+    case BlockKind::TreeHeader:
+      DecodeTreeHeader(f);
+      break;
+    case BlockKind::TreeBase:
+      DecodeTreeNode(f);
+      break;
+    case BlockKind::FacetKey:
+      std::fputs("  + facet name: \"", out);
+      std::fwrite(bytes.data(), 1, bytes.size(), out);
+      std::fputs("\"\n", out);
+      f.decoded = bytes.size();
+      break;
+    case BlockKind::FacetValue:
+      DecodeFacetValue(f);
+      break;
+    case BlockKind::KeyFormat:
+      DecodeKeyFormat(f);
+      break;
+    case BlockKind::RenditionKey:
+      DecodeRenditionKey(f, catalog);
+      break;
+    case BlockKind::RenditionValue:
+      f.decoded = Rendition_Print(out, catalog, index, block, options.hooks);
+      break;
+    case BlockKind::Metadata:
+      DecodeMetadata(f);
+      break;
+    case BlockKind::BitmapKey:
+      DecodeBitmapKey(f, catalog);
+      break;
+    case BlockKind::None:
+      std::fprintf(out, "  + ??? UNKNOWN DATA (%d bytes)\n", static_cast<int32_t>(bytes.size()));
+      f.decoded = HexDump(out, bytes.data(), bytes.size(), 16, "%s", "");
+      break;
+  }
+  if (f.decoded < bytes.size()) {
+    HexDump(out, bytes.data() + f.decoded, bytes.size() - f.decoded, 16,
+            "  + ??? UNKNOWN EXTRA DATA\n");
+  }
+}
+
+void Listing_Print(FILE* out, const AssetsCatalog& catalog, const char* input,
+                   const ListingOptions& options) {
+  std::fprintf(out, "\n%s %s...\n", options.heading, input);
+  std::fputs("Bill Of Materials:\n", out);
+  for (uint64_t i = 0; i < catalog.store.count; ++i) {
+    const BOMBlock& block = catalog.store.blocks[i];
+    if ((block.data == nullptr || block.size == 0) && !options.all) continue;
+    Listing_PrintBlock(out, catalog, static_cast<uint32_t>(i), options);
+  }
+}
+
+}  // namespace skarvel
