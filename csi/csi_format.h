@@ -95,9 +95,12 @@ struct CSISubblock {
 
 // Walks the subblocks in order. Stops (returns false) at the end of the chain,
 // or at a subblock whose head or content would reach past the block or past
-// the chain; such a subblock is treated as absent.
+// the chain; such a subblock is treated as absent and `truncated` is set (also
+// for a block that is not a CSI record). A chain that ends exactly where the
+// header says leaves `truncated` false.
 struct CSISubblockWalk {
   uint64_t next = kCSIHeaderSize;
+  bool truncated = false;
 };
 [[nodiscard]] bool CSI_NextSubblock(const BOMBlock& block, CSISubblockWalk& walk,
                                     CSISubblock& out);
@@ -109,13 +112,15 @@ struct CSISubblockWalk {
 // The first subblock with `id`. When there is none and `append_size` is not
 // 0, appends a new subblock of that total size (head included; its content is
 // not initialised) in front of the payload. Returns the subblock's offset in
-// the record, or 0 with EINVAL (not a CSI record), ENOENT (absent, nothing to
-// append) or ENOMEM (the block could not grow).
+// the record, or 0 with EINVAL (not a CSI record, a chain or payload running
+// past the block, an append size below 8), ENOENT (absent, nothing to append)
+// or ENOMEM (the block could not grow; it is then unchanged).
 uint64_t CSI_GetInfoBlock(BOMBlock& block, CSIInfoID id, uint32_t append_size);
 // The payload's offset P. With `payload_size` 0 (or the current size) looks it
-// up (ENOENT when there is none); otherwise appends an uninitialised payload
-// of that size and stores the size in the header. 0 with EINVAL / ENOENT /
-// ENOMEM on failure.
+// up (ENOENT when there is none, EINVAL when it runs past the block);
+// otherwise inserts an uninitialised payload of that size at P and stores the
+// size in the header (EINVAL when the record already has another payload).
+// 0 with EINVAL / ENOENT / ENOMEM on failure.
 uint64_t CSI_GetPayload(BOMBlock& block, uint32_t payload_size);
 // The 16-bit value paired with `attribute` in a reference subblock's key, or
 // -1 when the key lacks it. `subblock` is the whole subblock, head included.
