@@ -32,8 +32,14 @@ struct Image {
 [[nodiscard]] bool PixelFormat_Parse(const char* format, PixelLayout& layout);
 // The stride rule: width * channel count rounded up to a multiple of 32.
 int64_t Image_StrideFor(int64_t width, int channel_count);
+// The largest picture any image operation accepts, in pixels (2^28).
+inline constexpr int64_t kImageMaxPixels = int64_t{1} << 28;
+// Copies the first four characters of `format` (up to a NUL, zero-filled)
+// into `image.pixel_format`.
+void Image_SetFormatText(Image& image, const char* format);
 // A zero-filled image in `format`. False with ERANGE (format not valid),
-// EINVAL (negative or absurd size) or ENOMEM.
+// EINVAL (negative size, or more than kImageMaxPixels pixels; nothing is
+// allocated then) or ENOMEM. The image's previous pixels are released.
 [[nodiscard]] bool Image_CreateBlank(const char* format, int32_t width, int32_t height,
                                      Image& image);
 
