@@ -385,6 +385,8 @@ size_t lzfse_decode_buffer(uint8_t* dst, size_t dst_size, const uint8_t* src, si
                            void* scratch) {
   using namespace skarvel::lzfse;
   if (src == nullptr || (dst == nullptr && dst_size != 0)) return 0;
+  uint8_t no_room[1];
+  if (dst == nullptr) dst = no_room;  // room 0: keeps the copies off null
   void* owned = nullptr;
   if (scratch == nullptr) {
     owned = std::malloc(lzfse_decode_scratch_size());
