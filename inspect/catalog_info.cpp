@@ -88,7 +88,13 @@ void PrintValueLine(FILE* out, uint32_t index, const BOMBlock& block, const Reme
     return;
   }
   if (payload_size != 0) {
-    PrintScales(out, bytes, p);
+    // Only a scaling-information record holds scales; any other payload of a
+    // rendition without dimensions (raw data, colours...) is not described.
+    if (Range_Fits(p, 4, bytes.size()) && std::memcmp(bytes.data() + p, "SISM", 4) == 0) {
+      PrintScales(out, bytes, p);
+    } else {
+      std::fprintf(out, "%12sUNKNOWN\n", "");
+    }
     return;
   }
   uint64_t reference = 0;
