@@ -56,7 +56,7 @@ int DSymbol(uint32_t v) {
   // Symbols 4m..4m+3 cover [4·2^m - 4, 8·2^m - 4): with t = v + 4, m is
   // log2(t) - 2 and the symbol's place in its group is (t >> m) - 4.
   const uint32_t t = v + 4;
-  const int m = std::bit_width(t) - 3;
+  const int m = static_cast<int>(std::bit_width(t)) - 3;
   return 4 * m + static_cast<int>(t >> m) - 4;
 }
 

@@ -10,7 +10,7 @@
 namespace skarvel::lzfse {
 namespace {
 
-int Log2(uint32_t v) { return std::bit_width(v) - 1; }
+int Log2(uint32_t v) { return static_cast<int>(std::bit_width(v)) - 1; }
 
 // Calls visit(symbol, j, nbits, delta) for the j-th state of every symbol, in
 // state order.
