@@ -12,3 +12,13 @@ rm -rf "$out" && mkdir -p "$out"
 
 echo "== skarvel -version"
 "$skarvel" -version
+
+# A small catalog to inspect, written by the command-line tests' fixture writer.
+cmake -S . -B build/fixtures -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/fixtures --target cli_fixture_writer -j "$(nproc)" >/dev/null
+build/fixtures/tests/cli/cli_fixture_writer "$out/fixtures"
+
+echo "== skarvel -info $out/fixtures/tiny.car"
+"$skarvel" -info "$out/fixtures/tiny.car"
+echo "== skarvel -list $out/fixtures/tiny.car"
+"$skarvel" -list "$out/fixtures/tiny.car"

@@ -1,0 +1,1 @@
+file(WRITE "${WORK}/notes.txt" "These are notes, not a catalog.\n")

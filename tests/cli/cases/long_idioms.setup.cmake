@@ -1,0 +1,1 @@
+string(REPEAT "i" 62 LIST)

@@ -1,0 +1,2 @@
+string(REPEAT "d/" 520 LONG)
+string(APPEND LONG "x.car")

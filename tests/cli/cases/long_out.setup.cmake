@@ -1,0 +1,1 @@
+string(REPEAT "o" 1100 LONG)
