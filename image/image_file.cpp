@@ -606,7 +606,8 @@ bool Image_WriteFile(const char* path, const char* format, std::span<const uint8
   if (!PixelFormat_Parse(format, layout)) return Fail(ERANGE);
   if (!DescribesPixels(pixels, width, height, stride, layout.channel_count)) return Fail(EINVAL);
   FILE* file = OpenFile(path, "wb");
-  if (file == nullptr) return Fail(EACCES);
+  // The resolver's allocation failure is not a refusal to create the file.
+  if (file == nullptr) return Fail(errno == ENOMEM ? ENOMEM : EACCES);
   int code = 0;
   switch (ImageFile_TypeForWriting(path)) {
     case ImageFileType::Png:
