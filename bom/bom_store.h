@@ -52,20 +52,31 @@ struct BOMStore {
 };
 
 // Loads a whole file. Prints its "BOMStore_ReadFromFile(): ..." diagnostics on
-// stderr; a failed read leaves the store empty.
+// stderr; a failed read leaves the store empty. errno: the file read's code,
+// EINVAL (not a store, a bad count, a table, label or block reaching past the
+// end of the file) or ENOMEM.
 [[nodiscard]] bool BOMStore_ReadFromFile(BOMStore& store, const char* path);
 // The same on bytes already in memory; `name` stands for the path in messages.
 [[nodiscard]] bool BOMStore_ReadFromBytes(BOMStore& store, std::span<const uint8_t> bytes,
                                           const char* name);
 // Lays the store out as a file image in `out` (the store is not changed).
+// Refuses labels over 255 bytes (EINVAL) and blocks or files of 4 GiB or more
+// (EFBIG) with a "BOMStore_WriteToFile(): ..." message; ENOMEM.
 [[nodiscard]] bool BOMStore_WriteToBuffer(const BOMStore& store, Buffer& out, const char* name);
-// Writes the file ("/stdout/" and "/stderr/" name the standard streams).
+// Writes the file ("/stdout/" and "/stderr/" name the standard streams); a
+// failure of the write itself prints nothing and leaves the system's errno.
 [[nodiscard]] bool BOMStore_WriteToFile(const BOMStore& store, const char* path);
 // Stores a copy of `data` (and `label`) at `index`, or at the block carrying
-// `label` / the first free block when `index` is -1.
+// `label` / the first free block when `index` is -1 (appending at `count`
+// when no block is free). The table grows in steps of 512 entries. EINVAL for
+// a label another block carries, ENOMEM; a failure keeps the previous block.
 [[nodiscard]] bool BOMStore_WriteBlock(BOMStore& store, int32_t index, const char* label,
                                        const void* data, uint64_t size);
+// Sets a copy of `label` on an existing block (EINVAL outside the table or
+// for a label another block carries, ENOMEM).
 [[nodiscard]] bool BOMStore_NameBlock(BOMStore& store, int32_t index, const char* label);
+// Empties a block (label and data); the table keeps its length. EINVAL
+// outside the table.
 [[nodiscard]] bool BOMStore_EraseBlock(BOMStore& store, int32_t index);
 // Lowest index whose non-empty label equals `label`, or -1.
 int32_t BOMStore_FindBlockByLabel(const BOMStore& store, const char* label);
