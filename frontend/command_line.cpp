@@ -57,8 +57,9 @@ bool CommandLine_Scan(CommandLine& cl, int argc, char** argv, FILE* err) {
       }
       const char* list = argv[++i];
       if (!IdiomFilter_Set(list)) {
-        std::fprintf(err, "skarvel: -idioms: idioms list too long (%zu characters; at most %zu allowed)\n",
-                     std::strlen(list), kIdiomListMax);
+        std::fprintf(
+            err, "skarvel: -idioms: idioms list too long (%zu characters; at most %zu allowed)\n",
+            std::strlen(list), kIdiomListMax);
         return false;
       }
     } else if (std::strcmp(arg, "-out") == 0) {

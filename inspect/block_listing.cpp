@@ -22,7 +22,8 @@ void DecodeCarHeader(FieldReader& f) {
   const char* in = "  ";
   if (!Fields_Have(f, 0, 4, in)) return;
   PrintCode(out, "  + magic: \"", f.bytes.data(), "\" (CoreTheme ARchive)\n");
-  if (Fields_Have(f, 4, 4, in)) std::fprintf(out, "  + CoreUI major version: %d\n", Fields_I32(f, 4));
+  if (Fields_Have(f, 4, 4, in))
+    std::fprintf(out, "  + CoreUI major version: %d\n", Fields_I32(f, 4));
   if (Fields_Have(f, 8, 4, in)) std::fprintf(out, "  + storage version: %d\n", Fields_I32(f, 8));
   if (Fields_Have(f, 12, 4, in)) {
     std::fprintf(out, "  + storage timestamp: %d\n", Fields_I32(f, 12));
@@ -45,7 +46,8 @@ void DecodeCarHeader(FieldReader& f) {
                  u[0], u[1], u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12],
                  u[13], u[14], u[15]);
   }
-  if (Fields_Have(f, 420, 4, in)) std::fprintf(out, "  + checksum???: 0x%08x\n", Fields_U32(f, 420));
+  if (Fields_Have(f, 420, 4, in))
+    std::fprintf(out, "  + checksum???: 0x%08x\n", Fields_U32(f, 420));
   if (Fields_Have(f, 424, 4, in)) std::fprintf(out, "  + schema version: %d\n", Fields_I32(f, 424));
   if (Fields_Have(f, 428, 4, in)) {
     const uint32_t colorspace = Fields_U32(f, 428);
@@ -83,8 +85,7 @@ void DecodeTreeNode(FieldReader& f) {
   FILE* out = f.out;
   const char* in = "  ";
   if (!Fields_Have(f, 0, 2, in)) return;
-  std::fprintf(out, "  + is root tree: %s\n",
-               LoadU16Host(f.bytes.data()) != 0 ? "true" : "false");
+  std::fprintf(out, "  + is root tree: %s\n", LoadU16Host(f.bytes.data()) != 0 ? "true" : "false");
   if (!Fields_Have(f, 2, 2, in)) return;
   const uint16_t leaf_count = LoadU16Host(f.bytes.data() + 2);
   std::fprintf(out, "  + leaf count: %d\n", leaf_count);

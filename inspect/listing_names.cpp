@@ -12,15 +12,33 @@ struct NamedValue {
 };
 
 constexpr NamedValue kBlendModes[] = {
-    {0, "normal"},           {1, "multiply"},         {2, "screen"},
-    {3, "overlay"},          {4, "darken"},           {5, "lighten"},
-    {6, "color-dodge"},      {7, "color-burn"},       {8, "soft-light"},
-    {9, "hard-light"},       {10, "difference"},      {11, "exclusion"},
-    {12, "hue"},             {13, "saturation"},      {14, "color"},
-    {15, "luminosity"},      {16, "clear"},           {17, "copy"},
-    {18, "source-in"},       {19, "source-out"},      {20, "source-atop"},
-    {21, "destination-over"}, {22, "destination-in"}, {23, "destination-out"},
-    {24, "destination-atop"}, {25, "xor"},            {26, "plus-darker"},
+    {0, "normal"},
+    {1, "multiply"},
+    {2, "screen"},
+    {3, "overlay"},
+    {4, "darken"},
+    {5, "lighten"},
+    {6, "color-dodge"},
+    {7, "color-burn"},
+    {8, "soft-light"},
+    {9, "hard-light"},
+    {10, "difference"},
+    {11, "exclusion"},
+    {12, "hue"},
+    {13, "saturation"},
+    {14, "color"},
+    {15, "luminosity"},
+    {16, "clear"},
+    {17, "copy"},
+    {18, "source-in"},
+    {19, "source-out"},
+    {20, "source-atop"},
+    {21, "destination-over"},
+    {22, "destination-in"},
+    {23, "destination-out"},
+    {24, "destination-atop"},
+    {25, "xor"},
+    {26, "plus-darker"},
     {27, "plus-lighter"},
 };
 
@@ -40,12 +58,14 @@ constexpr NamedValue kUnits[] = {
 };
 
 constexpr NamedValue kCompressionMethods[] = {
-    {0, "uncompressed"}, {1, "RLE with row offsets table"}, {2, "GZip"},
-    {3, "LZVN"},         {4, "LZFSE"},                      {5, "blurred image [???]"},
+    {0, "uncompressed"}, {1, "RLE with row offsets table"}, {2, "GZip"}, {3, "LZVN"},
+    {4, "LZFSE"},        {5, "blurred image [???]"},
 };
 
 constexpr NamedValue kColorspaces[] = {
-    {0, "unspecified"}, {1, "standard RGB"}, {2, "expanded DisplayP3"},
+    {0, "unspecified"},
+    {1, "standard RGB"},
+    {2, "expanded DisplayP3"},
 };
 
 // Raw formats appear in both byte orders in real catalogs: the stored,

@@ -17,7 +17,9 @@ namespace {
 constexpr const char* kField = "      ";
 constexpr const char* kEntry = "        ";
 
-float F32(const FieldReader& f, uint64_t offset) { return std::bit_cast<float>(Fields_U32(f, offset)); }
+float F32(const FieldReader& f, uint64_t offset) {
+  return std::bit_cast<float>(Fields_U32(f, offset));
+}
 
 const char* Not(uint32_t flags, uint32_t bit) { return (flags & bit) != 0 ? "" : "!"; }
 
@@ -29,9 +31,9 @@ void PrintHeader(FieldReader& f) {
   if (Fields_Have(f, 4, 4, in)) std::fprintf(out, "  + version: %d\n", Fields_I32(f, 4));
   if (Fields_Have(f, 8, 4, in)) {
     const uint32_t flags = Fields_U32(f, 8);
-    std::fprintf(out, "  + flags: 0x%08x [bitmap encoding %x] [%sopaque %svector %snofilter %sfpo]\n",
-                 flags, (flags >> 4) & 0xF, Not(flags, 8), Not(flags, 4), Not(flags, 2),
-                 Not(flags, 1));
+    std::fprintf(
+        out, "  + flags: 0x%08x [bitmap encoding %x] [%sopaque %svector %snofilter %sfpo]\n", flags,
+        (flags >> 4) & 0xF, Not(flags, 8), Not(flags, 4), Not(flags, 2), Not(flags, 1));
   }
   if (Fields_Have(f, 12, 4, in)) std::fprintf(out, "  + image width: %d\n", Fields_I32(f, 12));
   if (Fields_Have(f, 16, 4, in)) std::fprintf(out, "  + image height: %d\n", Fields_I32(f, 16));
@@ -48,13 +50,15 @@ void PrintHeader(FieldReader& f) {
     std::fprintf(out, "  + colorspace ID: %d (%s)\n", static_cast<int32_t>(colorspace),
                  ColorspaceName(colorspace));
   }
-  if (Fields_Have(f, 32, 4, in)) std::fprintf(out, "  + modification date: %u\n", Fields_U32(f, 32));
+  if (Fields_Have(f, 32, 4, in))
+    std::fprintf(out, "  + modification date: %u\n", Fields_U32(f, 32));
   if (Fields_Have(f, 36, 4, in)) {
     std::fprintf(out, "  + layout or rendition type ???: %d\n", Fields_I32(f, 36));
   }
   if (Fields_Have(f, 40, 128, in)) {
     const uint64_t size = f.bytes.size();
-    const bool tile_packed = Range_Fits(180, 4, size) && static_cast<int32_t>(Fields_U32(f, 16)) >= 1 &&
+    const bool tile_packed = Range_Fits(180, 4, size) &&
+                             static_cast<int32_t>(Fields_U32(f, 16)) >= 1 &&
                              Fields_U32(f, 180) == 0;
     std::fputs("  + name: \"", out);
     PrintFieldText(out, f.bytes.subspan(40, 128), false);
@@ -253,7 +257,8 @@ bool CodeIs(std::span<const uint8_t> bytes, uint64_t offset, const char* code) {
 void PrintScalingInfo(FieldReader& f, uint64_t p) {
   FILE* out = f.out;
   PrintCode(out, "    + SISM magic: \"", f.bytes.data() + p, "\" (scaling information)\n");
-  if (Fields_Have(f, p + 4, 4, "    ")) std::fprintf(out, "    + SISM version: %d\n", Fields_I32(f, p + 4));
+  if (Fields_Have(f, p + 4, 4, "    "))
+    std::fprintf(out, "    + SISM version: %d\n", Fields_I32(f, p + 4));
   if (!Fields_Have(f, p + 8, 4, "    ")) return;
   const uint32_t count = Fields_U32(f, p + 8);
   for (uint32_t k = 0; k < count; ++k) {

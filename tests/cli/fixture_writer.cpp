@@ -79,8 +79,12 @@ Bytes Broken() {
        CSIRecordBuilder().Size(2, 2).Name("past-end").Orientation(1).AllSubblocksSize(400).Build()},
       {DefaultKey({{15, 2}, {17, 1}}), names},
       // A CoreUI element larger than its block.
-      {DefaultKey({{15, 3}, {17, 1}}),
-       CSIRecordBuilder().Size(2, 2).Name("short-payload").Element(4, Pixels(8)).PayloadSize(5000).Build()},
+      {DefaultKey({{15, 3}, {17, 1}}), CSIRecordBuilder()
+                                           .Size(2, 2)
+                                           .Name("short-payload")
+                                           .Element(4, Pixels(8))
+                                           .PayloadSize(5000)
+                                           .Build()},
       // Four bytes of a header.
       {DefaultKey({{15, 4}, {17, 1}}), BytesOf("ISTC")},
   };

@@ -1,12 +1,12 @@
 #include "frontend/command_line.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace skarvel {
 namespace {
@@ -90,6 +90,7 @@ struct ScanCase {
 };
 
 TEST(CommandLineTest, ScanAndFinish) {
+  // clang-format off
   const ScanCase kCases[] = {
       {"no arguments", {}, Command::None, false, false, false, nullptr, "", "", nullptr,
        AfterScan::Usage, true, ""},

@@ -1,8 +1,8 @@
 #include "frontend/input_catalog.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
@@ -33,8 +33,8 @@ TEST(InputCatalogTest, RefusesWhatIsNotACatalog) {
     AssetsCatalog catalog;
     test::CaptureStream err(2);
     EXPECT_FALSE(InputCatalog_Load(cl, catalog, stderr));
-    EXPECT_EQ(err.Finish(), c.store_line + "skarvel: failed to parse " + c.path +
-                                " as an assets catalog file\n");
+    EXPECT_EQ(err.Finish(),
+              c.store_line + "skarvel: failed to parse " + c.path + " as an assets catalog file\n");
     EXPECT_EQ(catalog.store.count, 0u);
     EXPECT_EQ(catalog.facets, nullptr);
   }

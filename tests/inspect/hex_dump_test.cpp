@@ -1,8 +1,8 @@
 #include "inspect/hex_dump.h"
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "tests/inspect/inspect_fixtures.h"
 
@@ -10,9 +10,10 @@ namespace skarvel {
 namespace {
 
 TEST(HexDumpTest, LinesOfSixteenWithPaddedLastLine) {
-  const uint8_t data[40] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd',
-                            'e', 'f', '%', ' ', '~', 0x7F, 0x00, 0xFF, 'Q', 'R', 'S', 'T', 'U',
-                            'V', 'W', 'X', 'Y', 'Z', 't', 'a', 'i', 'l', 0x0A, 0x0D, 0x20, 0x25};
+  const uint8_t data[40] = {'0',  '1',  '2', '3', '4', '5', '6',  '7',  '8',  '9',
+                            'a',  'b',  'c', 'd', 'e', 'f', '%',  ' ',  '~',  0x7F,
+                            0x00, 0xFF, 'Q', 'R', 'S', 'T', 'U',  'V',  'W',  'X',
+                            'Y',  'Z',  't', 'a', 'i', 'l', 0x0A, 0x0D, 0x20, 0x25};
   test::MemoryStream out;
   EXPECT_EQ(HexDump(out.file(), data, sizeof data, 16, "  + caption %d\n", 7), 40u);
   EXPECT_EQ(out.Text(),

@@ -1,9 +1,8 @@
-#include "inspect/catalog_info.h"
+#include <gtest/gtest.h>
 
 #include <string>
 
-#include <gtest/gtest.h>
-
+#include "inspect/catalog_info.h"
 #include "tests/inspect/inspect_fixtures.h"
 #include "tests/support/capture.h"
 #include "tests/support/csi_record_builder.h"
@@ -53,7 +52,11 @@ TEST(InfoTest, RenditionLines) {
   const Case kCases[] = {
       {"bitmap",
        {{15, 1}, {17, 4321}},
-       CSIRecordBuilder().Size(120, 120).Name("Icon").ChunkedElement(4, {{120, Bytes(9, 1)}}).Build(),
+       CSIRecordBuilder()
+           .Size(120, 120)
+           .Name("Icon")
+           .ChunkedElement(4, {{120, Bytes(9, 1)}})
+           .Build(),
        "   7   8  4321 iphone     120  120 Icon (1 chunks)\n"},
       {"marketing idiom loses ios-",
        {{15, 6}, {17, 3}},
@@ -65,7 +68,11 @@ TEST(InfoTest, RenditionLines) {
        "   7   8     1 universal           scales 60x60=1 120x120=2\n"},
       {"reference",
        {{15, 2}, {17, 1}, {9, 3}},
-       CSIRecordBuilder().Size(120, 120).Name("Ref").Reference(0, 0, 120, 120, 12, {{1, 1}}).Build(),
+       CSIRecordBuilder()
+           .Size(120, 120)
+           .Name("Ref")
+           .Reference(0, 0, 120, 120, 12, {{1, 1}})
+           .Build(),
        "   7   8     1 ipad                3) 120x120 @0,0    Ref\n"},
       {"last reference wins",
        {{15, 2}, {17, 1}, {9, 3}},
@@ -90,15 +97,25 @@ TEST(InfoTest, RenditionLines) {
        CSIRecordBuilder().PixelFormat(" FDP").Name("v").RawData(test::BytesOf("%PDF-1.3")).Build(),
        "   7   8     1 iphone               UNKNOWN\n"},
       // Malformed values: nothing past the block is read.
-      {"value shorter than the header", {{15, 1}, {17, 1}}, test::BytesOf("ISTC"),
+      {"value shorter than the header",
+       {{15, 1}, {17, 1}},
+       test::BytesOf("ISTC"),
        "   7   8     1 iphone               UNKNOWN\n"},
-      {"chunk word past the block", {{15, 1}, {17, 1}}, short_element,
+      {"chunk word past the block",
+       {{15, 1}, {17, 1}},
+       short_element,
        "   7   8     1 iphone       2    2 cut (??? chunks)\n"},
-      {"scales past the block", {{15, 1}, {17, 1}}, short_sism,
+      {"scales past the block",
+       {{15, 1}, {17, 1}},
+       short_sism,
        "   7   8     1 iphone              scales 60x60=1 ???\n"},
       {"reference text over 23 characters",
        {{15, 1}, {17, 1}, {9, 2}},
-       CSIRecordBuilder().Size(1, 1).Name("far").Reference(-2000000000, -2000000000, 4000000000u, 7, 12, {}).Build(),
+       CSIRecordBuilder()
+           .Size(1, 1)
+           .Name("far")
+           .Reference(-2000000000, -2000000000, 4000000000u, 7, 12, {})
+           .Build(),
        "   7   8     1 iphone              2) -294967296x7 @-2000000000,-2000000000far\n"},
       {"reference too short for its geometry",
        {{15, 1}, {17, 1}},
@@ -106,7 +123,12 @@ TEST(InfoTest, RenditionLines) {
        "   7   8     1 iphone               UNKNOWN\n"},
       {"subblock chain past the block",
        {{15, 1}, {17, 1}},
-       CSIRecordBuilder().Size(1, 1).Name("chain").Reference(0, 0, 1, 1, 12, {}).AllSubblocksSize(900).Build(),
+       CSIRecordBuilder()
+           .Size(1, 1)
+           .Name("chain")
+           .Reference(0, 0, 1, 1, 12, {})
+           .AllSubblocksSize(900)
+           .Build(),
        "   7   8     1 iphone              0) 1x1 @0,0        chain\n"},
   };
   for (const Case& c : kCases) {

@@ -1,8 +1,8 @@
 #include "tests/inspect/inspect_fixtures.h"
 
-#include <cstdlib>
-
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "tests/support/csi_record_builder.h"
 

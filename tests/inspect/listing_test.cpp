@@ -1,11 +1,10 @@
-#include "inspect/block_listing.h"
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "inspect/block_listing.h"
 #include "tests/inspect/inspect_fixtures.h"
 #include "tests/support/capture.h"
 #include "tests/support/csi_record_builder.h"
@@ -36,8 +35,8 @@ TEST(ListingTest, AllSwitchAddsEmptyBlocks) {
   ASSERT_EQ(plain.rfind(heading, 0), 0u);
   ListingOptions all;
   all.all = true;
-  EXPECT_EQ(List(catalog, all),
-            heading + "\n+ Block index: 0   Size: 0   (empty block)\n" + plain.substr(heading.size()));
+  EXPECT_EQ(List(catalog, all), heading + "\n+ Block index: 0   Size: 0   (empty block)\n" +
+                                    plain.substr(heading.size()));
 }
 
 // One rendition record alone in a catalog, listed; returns the listing.
@@ -88,29 +87,36 @@ TEST(ListingTest, ElementLines) {
   };
   const Bytes data(8, 1);
   const Case kCases[] = {
-      {"uncompressed", test::CSIRecordBuilder().Element(0, data),
+      {"uncompressed",
+       test::CSIRecordBuilder().Element(0, data),
        {"    + CoreUI element flags: 0x00000000 [!noalpha !unknown0]\n",
         "    + CoreUI element compression method: 0 (uncompressed)\n",
         "    + CoreUI element payload size: 8 bytes\n", "    + Image data\n"}},
-      {"RLE, noalpha", test::CSIRecordBuilder().Element(1, data, 2),
+      {"RLE, noalpha",
+       test::CSIRecordBuilder().Element(1, data, 2),
        {"    + CoreUI element flags: 0x00000002 [noalpha !unknown0]\n",
         "    + CoreUI element compression method: 1 (RLE with row offsets table)\n"}},
-      {"GZip, unknown0", test::CSIRecordBuilder().Element(2, data, 0x101),
+      {"GZip, unknown0",
+       test::CSIRecordBuilder().Element(2, data, 0x101),
        {"    + CoreUI element flags: 0x00000101 [!noalpha unknown0]\n",
         "    + CoreUI element compression method: 2 (GZip)\n"}},
-      {"LZVN", test::CSIRecordBuilder().Element(3, data),
+      {"LZVN",
+       test::CSIRecordBuilder().Element(3, data),
        {"    + CoreUI element compression method: 3 (LZVN)\n"}},
       {"chunked LZFSE",
        test::CSIRecordBuilder().ChunkedElement(4, {{2, Bytes(4, 1)}, {2, Bytes(4, 2)}}, 3),
        {"    + CoreUI element flags: 0x00000003 [noalpha unknown0]\n",
         "    + CoreUI element compression method: 4 (LZFSE)\n",
         "    + CoreUI element chunk count: 2 chunks\n", "    + Image data\n"}},
-      {"blurred", test::CSIRecordBuilder().Element(5, data),
+      {"blurred",
+       test::CSIRecordBuilder().Element(5, data),
        {"    + CoreUI element compression method: 5 (blurred image [???])\n"}},
-      {"unknown method", test::CSIRecordBuilder().Element(6, data),
+      {"unknown method",
+       test::CSIRecordBuilder().Element(6, data),
        {"    + CoreUI element compression method: 6 (??\?)\n"}},
       // "KCBC" at P + 16 counts only when the block goes on past P + 20.
-      {"KCBC too close to the end", test::CSIRecordBuilder().Element(4, test::BytesOf("KCBC")),
+      {"KCBC too close to the end",
+       test::CSIRecordBuilder().Element(4, test::BytesOf("KCBC")),
        {"    + CoreUI element payload size: 4 bytes\n"}},
   };
   for (const Case& c : kCases) {
@@ -193,8 +199,8 @@ Bytes MalformedFile() {
 void AddMalformedBlocks(AssetsCatalog& catalog) {
   using namespace test;
   CatalogFileSpec texts;
-  texts.coreui_id = std::string(130, 'c');             // no terminator in its field
-  texts.author = std::string(256, 'a');                // no terminator in its field
+  texts.coreui_id = std::string(130, 'c');            // no terminator in its field
+  texts.author = std::string(256, 'a');               // no terminator in its field
   texts.coretheme_id = std::string(200, 't') + "\n";  // longer than 127 characters
   Bytes short_header = CarHeaderBytes(texts);
   short_header.resize(100);
@@ -273,7 +279,9 @@ TEST(ListingTest, HooksPlugIntoTheWalk) {
   };
   const std::string text = List(catalog, options);
   EXPECT_EQ(text.rfind("\nDumping test.car...\nBill Of Materials:\n", 0), 0u);
-  EXPECT_TRUE(Contains(text, "+ Block index: 1   Size: 436   Label: \"CARHEADER\"   (CoreUI ARchive header) [dump 1]\n"));
+  EXPECT_TRUE(Contains(
+      text,
+      "+ Block index: 1   Size: 436   Label: \"CARHEADER\"   (CoreUI ARchive header) [dump 1]\n"));
   EXPECT_FALSE(Contains(text, "    + Image data\n"));
   EXPECT_TRUE(Contains(text, "    + image hook "));
   std::vector<std::string> non_block;
