@@ -63,7 +63,7 @@ bool FindBytesPerLine(const BOMBlock& block, bool& found, uint32_t& value) {
 // The CoreUI element of a record, located and checked to lie in the block.
 struct Element {
   uint32_t method = 0;
-  uint32_t count = 0;       // chunk count when chunked, else data length
+  uint32_t count = 0;  // chunk count when chunked, else data length
   bool chunked = false;
   uint64_t data_offset = 0;  // first chunk header, or the data
 };
@@ -95,23 +95,17 @@ struct UnitWalk {
   uint32_t height = 0;
 };
 
-bool StartUnits(const BOMBlock& block, const Element& element, uint32_t height, UnitWalk& walk) {
+void StartUnits(const BOMBlock& block, const Element& element, uint32_t height, UnitWalk& walk) {
   walk.record = block.bytes();
   walk.cursor = element.data_offset;
   walk.chunked = element.chunked;
   walk.height = height;
   if (element.chunked) {
-    // Every chunk has a 20-byte header, so a count the record cannot hold is
-    // refused before anything is decoded.
-    if (element.count > (walk.record.size() - walk.cursor) / kCSIChunkHeaderSize) {
-      return Fail(EINVAL);
-    }
-    walk.left = element.count;
+    walk.left = element.count;  // each chunk header is checked when reached
   } else {
     walk.left = 1;
     walk.data_length = element.count;
   }
-  return true;
 }
 
 bool NextUnit(UnitWalk& walk, CSIDecodeUnit& unit) {
@@ -196,7 +190,7 @@ bool DecodeGZip(std::span<const uint8_t> data, std::span<uint8_t> out, uint64_t&
 }
 
 bool DecodeChunk(uint32_t method, std::span<const uint8_t> data, std::span<uint8_t> out,
-                 uint64_t& length, uint32_t bytes_per_pixel, uint64_t stride) {
+                 uint64_t& length, uint32_t bytes_per_pixel, uint64_t stride, CSIDecodeWork& work) {
   const std::span<uint8_t> room = out.subspan(length);
   size_t produced = 0;
   switch (static_cast<CompressionMethod>(method)) {
@@ -213,7 +207,9 @@ bool DecodeChunk(uint32_t method, std::span<const uint8_t> data, std::span<uint8
       produced = lzvn_decode_buffer(room.data(), room.size(), data.data(), data.size());
       break;
     case CompressionMethod::LZFSE:
-      produced = lzfse_decode_buffer(room.data(), room.size(), data.data(), data.size(), nullptr);
+      if (!CSIDecode_Reserve(work.lzfse, lzfse_decode_scratch_size())) return false;
+      produced =
+          lzfse_decode_buffer(room.data(), room.size(), data.data(), data.size(), work.lzfse.data);
       break;
     default:
       return Fail(kErrUnsupported);
@@ -261,14 +257,15 @@ bool DecodeClassic(const BOMBlock& block, const Element& element, CSIPixelKind k
   const uint64_t height = static_cast<uint64_t>(image.height);
   const uint64_t capacity = 2 * stride * height;
   UnitWalk walk;
-  if (!StartUnits(block, element, image.height, walk)) return false;
+  StartUnits(block, element, image.height, walk);
   if (!AllocatePixels(image, capacity)) return false;
   const std::span<uint8_t> out(image.pixels.data, static_cast<size_t>(capacity));
   uint64_t length = 0;
+  CSIDecodeWork work;
   CSIDecodeUnit unit;
   while (walk.left > 0) {
     if (!NextUnit(walk, unit) ||
-        !DecodeChunk(element.method, unit.data, out, length, bytes_per_pixel, stride)) {
+        !DecodeChunk(element.method, unit.data, out, length, bytes_per_pixel, stride, work)) {
       return false;
     }
   }
@@ -297,7 +294,7 @@ bool DecodeNewer(const BOMBlock& block, const Element& element, CSIPixelKind kin
   const uint32_t out_bpp = kind == CSIPixelKind::GA8 ? 2 : 4;
   const uint64_t size = uint64_t{width} * height * out_bpp;
   UnitWalk walk;
-  if (!StartUnits(block, element, height, walk)) return false;
+  StartUnits(block, element, height, walk);
   if (!AllocatePixels(image, size)) return false;
   CSIDecodeTarget target;
   target.pixels = std::span<uint8_t>(image.pixels.data, static_cast<size_t>(size));
@@ -305,7 +302,7 @@ bool DecodeNewer(const BOMBlock& block, const Element& element, CSIPixelKind kin
   target.height = height;
   target.bytes_per_pixel = out_bpp;
   target.kind = kind;
-  Buffer scratch;
+  CSIDecodeWork work;
   uint32_t y = 0;
   CSIDecodeUnit unit;
   while (walk.left > 0) {
@@ -314,9 +311,9 @@ bool DecodeNewer(const BOMBlock& block, const Element& element, CSIPixelKind kin
     unit.y0 = y;
     bool ok = false;
     if (element.method == kMethodPaletteImage) {
-      ok = CSIDecode_PaletteImage(target, unit, scratch);
+      ok = CSIDecode_PaletteImage(target, unit, work);
     } else {
-      ok = CSIDecode_Deepmap(target, unit, element.method == kMethodDeepmap2, scratch);
+      ok = CSIDecode_Deepmap(target, unit, element.method == kMethodDeepmap2, work);
     }
     if (!ok) return false;
     y += unit.rows;
@@ -342,8 +339,7 @@ bool Decode(const BOMBlock& block, Image& image) {
   CSIPixelKind kind = CSIPixelKind::BGRA;
   uint32_t bytes_per_pixel = 0;
   if (!PixelKindOf(header->pixel_format, kind, bytes_per_pixel)) return false;
-  if (width == 0 || height == 0 ||
-      uint64_t{width} * height * bytes_per_pixel > kMaxDecodedBytes) {
+  if (width == 0 || height == 0 || uint64_t{width} * height * bytes_per_pixel > kMaxDecodedBytes) {
     return Fail(EINVAL);
   }
   bool has_stride = false;
@@ -385,10 +381,12 @@ bool CSIDecode_Reserve(Buffer& scratch, uint64_t size) {
   return true;
 }
 
-bool CSIDecode_Stream(std::span<const uint8_t> src, std::span<uint8_t> dst, uint64_t& decoded) {
+bool CSIDecode_Stream(std::span<const uint8_t> src, std::span<uint8_t> dst, uint64_t& decoded,
+                      CSIDecodeWork& work) {
   size_t produced = 0;
   if (src.size() >= 3 && std::memcmp(src.data(), "bvx", 3) == 0) {
-    produced = lzfse_decode_buffer(dst.data(), dst.size(), src.data(), src.size(), nullptr);
+    if (!CSIDecode_Reserve(work.lzfse, lzfse_decode_scratch_size())) return false;
+    produced = lzfse_decode_buffer(dst.data(), dst.size(), src.data(), src.size(), work.lzfse.data);
   } else {
     produced = lzvn_decode_buffer(dst.data(), dst.size(), src.data(), src.size());
   }

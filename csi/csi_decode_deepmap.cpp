@@ -42,12 +42,23 @@ struct DeepFormat {
 
 bool FormatFor(uint8_t code, CSIPixelKind kind, DeepFormat& format) {
   switch (code) {
-    case 1: format = {1, false, 1}; break;
-    case 2: format = {1, true, 2}; break;
-    case 3: format = {3, false, 3}; break;
-    case 4: format = {3, true, 4}; break;
-    case 20: format = {3, true, 8}; break;
-    default: return Fail(kErrUnsupported);
+    case 1:
+      format = {1, false, 1};
+      break;
+    case 2:
+      format = {1, true, 2};
+      break;
+    case 3:
+      format = {3, false, 3};
+      break;
+    case 4:
+      format = {3, true, 4};
+      break;
+    case 20:
+      format = {3, true, 8};
+      break;
+    default:
+      return Fail(kErrUnsupported);
   }
   const bool matches = kind == CSIPixelKind::GA8    ? format.components == 1
                        : kind == CSIPixelKind::WBGR ? code == 20
@@ -237,7 +248,7 @@ bool EmitPredictive(const CSIDecodeTarget& t, const Unit& u, const Rect& r, cons
 // ---- one rectangle ---------------------------------------------------------
 
 bool DecodeRect(const CSIDecodeTarget& t, const Unit& u, const Rect& r,
-                std::span<const uint8_t> stream, Buffer& scratch) {
+                std::span<const uint8_t> stream, CSIDecodeWork& work) {
   const uint64_t n = r.w * r.h;
   uint64_t exact = 0;   // the planes' size
   uint64_t padded = 0;  // the same with the padding the predictive form may carry
@@ -261,9 +272,12 @@ bool DecodeRect(const CSIDecodeTarget& t, const Unit& u, const Rect& r,
   const uint64_t room = std::max<uint64_t>((padded > exact ? padded : exact) + 1, 8);
   const uint64_t rows_at = (room + 7) / 8 * 8;
   const uint64_t rows_size = u.method == kInnerPredictive ? 2 * r.w * 3 * sizeof(int32_t) : 0;
+  Buffer& scratch = work.planes;
   if (!CSIDecode_Reserve(scratch, rows_at + rows_size)) return false;
   uint64_t length = 0;
-  if (!CSIDecode_Stream(stream, std::span<uint8_t>(scratch.data, room), length)) return false;
+  if (!CSIDecode_Stream(stream, std::span<uint8_t>(scratch.data, room), length, work)) {
+    return false;
+  }
   if (length != exact && (padded == 0 || length != padded)) return Fail(EINVAL);
   switch (u.method) {
     case kInnerRaw:
@@ -336,7 +350,7 @@ bool NextStream(ByteReader& reader, std::span<const uint8_t>& stream) {
 }  // namespace
 
 bool CSIDecode_Deepmap(const CSIDecodeTarget& target, const CSIDecodeUnit& unit, bool banded,
-                       Buffer& scratch) {
+                       CSIDecodeWork& work) {
   Unit u;
   ByteReader reader;
   if (!ReadUnit(target, unit.data, banded, u, reader)) return false;
@@ -345,7 +359,7 @@ bool CSIDecode_Deepmap(const CSIDecodeTarget& target, const CSIDecodeUnit& unit,
   if (banded) {
     for (uint64_t y = 0; y < unit.rows; y += r.h) {
       r = Rect{0, unit.y0 + y, target.width, std::min<uint64_t>(u.band_height, unit.rows - y)};
-      if (!NextStream(reader, stream) || !DecodeRect(target, u, r, stream, scratch)) return false;
+      if (!NextStream(reader, stream) || !DecodeRect(target, u, r, stream, work)) return false;
     }
     return true;
   }
@@ -353,7 +367,7 @@ bool CSIDecode_Deepmap(const CSIDecodeTarget& target, const CSIDecodeUnit& unit,
     for (uint64_t tx = 0; tx < target.width; tx += kTileSize) {
       r = Rect{tx, unit.y0 + ty, std::min<uint64_t>(kTileSize, target.width - tx),
                std::min<uint64_t>(kTileSize, unit.rows - ty)};
-      if (!NextStream(reader, stream) || !DecodeRect(target, u, r, stream, scratch)) return false;
+      if (!NextStream(reader, stream) || !DecodeRect(target, u, r, stream, work)) return false;
     }
   }
   return true;

@@ -35,7 +35,7 @@ uint32_t IndexAt(const uint8_t* row, uint64_t x, uint32_t bits) {
 }  // namespace
 
 bool CSIDecode_PaletteImage(const CSIDecodeTarget& target, const CSIDecodeUnit& unit,
-                            Buffer& scratch) {
+                            CSIDecodeWork& work) {
   // Entries are colour; nothing says how gray or wide records would use them.
   if (target.kind != CSIPixelKind::BGRA) return Fail(kErrUnsupported);
   const uint64_t width = target.width;
@@ -44,9 +44,10 @@ bool CSIDecode_PaletteImage(const CSIDecodeTarget& target, const CSIDecodeUnit& 
   // indices, a full palette) bounds the decoding, one byte more shows a
   // stream that runs on.
   const uint64_t bound = kPaletteHeaderSize + 4 * kMaxPaletteEntries + 2 * width * rows;
+  Buffer& scratch = work.planes;
   if (!CSIDecode_Reserve(scratch, bound + 1)) return false;
   uint64_t length = 0;
-  if (!CSIDecode_Stream(unit.data, std::span<uint8_t>(scratch.data, bound + 1), length)) {
+  if (!CSIDecode_Stream(unit.data, std::span<uint8_t>(scratch.data, bound + 1), length, work)) {
     return false;
   }
   const std::span<uint8_t> data(scratch.data, length);
