@@ -65,7 +65,7 @@ enum class AfterScan : int {
 // The steps that follow the scan: prints the banner on `out` when due, then
 // fills the output pathname from the input and applies the decompile and
 // compile naming rules.
-AfterScan CommandLine_Finish(CommandLine& cl, FILE* out, FILE* err);
+[[nodiscard]] AfterScan CommandLine_Finish(CommandLine& cl, FILE* out, FILE* err);
 
 // The two banner lines.
 void PrintBanner(FILE* out);
@@ -76,14 +76,14 @@ void WriteUsage(FILE* err);
 
 // The version text: the build date as eight digits (a build of 3 October 2019
 // gives "20191003"). Computed once, then returned unchanged.
-const char* VersionString();
+[[nodiscard]] const char* VersionString();
 // Converts a date text in the form of __DATE__ ("Oct  3 2019") into eight
 // digits plus terminator. False (and "00000000") when the text is not such a
 // date.
 [[nodiscard]] bool VersionFromDateText(const char* date_text, char out[9]);
 
 // The part of `input` after its last '/' or '\\' (whichever stands later).
-const char* InputBaseName(const char* input);
+[[nodiscard]] const char* InputBaseName(const char* input);
 
 // The decompile rule: drop a final ".car" from a name longer than 4
 // characters, then append ".xcassets" unless the name ends in it. False
@@ -96,12 +96,12 @@ const char* InputBaseName(const char* input);
 
 // The process-wide idiom filter: "," + list + ",", or "" when -idioms was not
 // given. Readers test membership with IdiomFilter_Contains.
-const char* IdiomFilter_Get();
+[[nodiscard]] const char* IdiomFilter_Get();
 // Sets the filter from a comma-separated list. False (ENAMETOOLONG, filter
 // unchanged) when the list is longer than kIdiomListMax characters.
 [[nodiscard]] bool IdiomFilter_Set(const char* list);
 // True when ",<idiom>," occurs in the filter.
-bool IdiomFilter_Contains(const char* idiom);
+[[nodiscard]] bool IdiomFilter_Contains(const char* idiom);
 void IdiomFilter_ResetForTesting();
 
 }  // namespace skarvel

@@ -251,6 +251,7 @@ const char* BlockKind_RoleText(BlockKind kind, uint64_t size) {
 
 void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
                         const ListingOptions& options) {
+  if (index >= catalog.store.count) return;
   const BOMBlock& block = catalog.store.blocks[index];
   const std::span<const uint8_t> bytes = block.bytes();
   std::fprintf(out, "\n+ Block index: %d   Size: %d", static_cast<int32_t>(index),

@@ -43,7 +43,7 @@ void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
                         const ListingOptions& options);
 
 // The role text of a block kind (" (empty block)" for an empty None block).
-const char* BlockKind_RoleText(BlockKind kind, uint64_t size);
+[[nodiscard]] const char* BlockKind_RoleText(BlockKind kind, uint64_t size);
 
 // Prints the decoded contents of a rendition value block and returns the
 // number of bytes accounted for, counted from the block's start (never more

@@ -21,7 +21,7 @@ struct FieldReader {
 
 // True when [offset, offset + length) lies in the bytes (and the reader has
 // not stopped). Otherwise prints `indent` + "+ ??? TRUNCATED DATA" once.
-bool Fields_Have(FieldReader& f, uint64_t offset, uint64_t length, const char* indent);
+[[nodiscard]] bool Fields_Have(FieldReader& f, uint64_t offset, uint64_t length, const char* indent);
 // Field loads; the caller has checked the range with Fields_Have.
 inline uint32_t Fields_U32(const FieldReader& f, uint64_t offset) {
   return LoadU32LEAt(f.bytes, offset);
