@@ -187,8 +187,23 @@ int DecodePngPixels(PngReadJob& job) {
   return 0;
 }
 
+// Ancillary chunks that play no part in the pixels. They are skipped unread:
+// libpng would otherwise allocate a text or profile chunk at the size its
+// header claims, before finding that the file is far shorter.
+constexpr png_byte kIgnoredChunks[] =
+    "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0sRGB\0"
+    "tEXt\0tIME\0zTXt";
+constexpr int kIgnoredChunkCount = 17;
+static_assert(sizeof kIgnoredChunks == 5 * kIgnoredChunkCount);
+// The largest ancillary chunk libpng may allocate.
+constexpr png_alloc_size_t kPngChunkLimit = 1 << 20;
+
 int RunPngRead(PngReadJob& job) {
   if (setjmp(png_jmpbuf(job.png)) != 0) return EINVAL;
+  png_set_keep_unknown_chunks(job.png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+  png_set_keep_unknown_chunks(job.png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
+                              kIgnoredChunkCount);
+  png_set_chunk_malloc_max(job.png, kPngChunkLimit);
   png_set_read_fn(job.png, &job.source, PngReadFromMemory);
   png_read_info(job.png, job.info);
   return DecodePngPixels(job);
