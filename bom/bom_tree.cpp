@@ -172,6 +172,7 @@ bool BOMTree_InsertEntry(BOMTree& tree, uint32_t position, uint32_t value, uint3
 }
 
 void BOMTree_ToggleByteOrder(BOMTree& tree) {
+  if (tree.header == nullptr || tree.node == nullptr || tree.node_size < kTreeNodeHeadSize) return;
   uint8_t* h = tree.header;
   Swap32(h + kVersionAt);
   Swap32(h + kChildAt);
