@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "frontend/command_line.h"
+#include "inspect/dump_commands.h"
 #include "inspect/inspect_commands.h"
 
 namespace skarvel {
@@ -21,7 +22,9 @@ int Dispatch(const CommandLine& cl) {
     case Command::List:
       return RunListCommand(cl);
     case Command::Dump:
+      return RunDumpCommand(cl);
     case Command::DumpRes:
+      return RunDumpResCommand(cl);
     case Command::Decompile:
     case Command::Compile:
     case Command::ReplaceImg:
