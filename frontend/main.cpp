@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "decompiler/decompiler.h"
 #include "frontend/command_line.h"
 #include "inspect/dump_commands.h"
 #include "inspect/inspect_commands.h"
@@ -26,6 +27,7 @@ int Dispatch(const CommandLine& cl) {
     case Command::DumpRes:
       return RunDumpResCommand(cl);
     case Command::Decompile:
+      return RunDecompileCommand(cl);
     case Command::Compile:
     case Command::ReplaceImg:
       return NotAvailable();

@@ -1,0 +1,336 @@
+// App icon sets: one "Contents.json" entry and one picture per image or
+// reference rendition of the facet, in the facet's rendition order.
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/bytes.h"
+#include "base/file_system.h"
+#include "bom/bom_tree.h"
+#include "catalog/rendition_attribute.h"
+#include "csi/csi_decode.h"
+#include "decompiler/decompiler.h"
+#include "image/image_ops.h"
+
+namespace skarvel {
+
+namespace {
+
+constexpr char kPackedAssetPrefix[] = "ZZZZPackedAsset-";
+constexpr size_t kPackedAssetPrefixLength = sizeof kPackedAssetPrefix - 1;
+
+// Offsets inside a reference subblock, head included.
+constexpr uint64_t kReferenceXAt = 16;
+constexpr uint64_t kReferenceYAt = 20;
+constexpr uint64_t kReferenceWidthAt = 24;
+constexpr uint64_t kReferenceHeightAt = 28;
+constexpr uint64_t kReferenceMinimumSize = 32;  // through the height
+
+// The region of a packed asset that a reference rendition occupies.
+struct Reference {
+  std::span<const uint8_t> subblock;  // head included
+  int32_t x = 0;
+  int32_t y = 0;  // from the packed image's bottom edge
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+enum class RenditionKind { Image, Reference, NoImage, NoPixelFormat };
+
+bool HasImagePayload(const BOMBlock& block) {
+  uint64_t at = 0;
+  uint64_t size = 0;
+  if (!CSI_PayloadRange(block, at, size) || size < 4) return false;
+  return std::memcmp(block.data + at, "MLEC", 4) == 0;
+}
+
+// The first reference subblock of the record, when it is long enough to hold
+// its rectangle.
+bool FindReference(const BOMBlock& block, Reference& reference) {
+  CSISubblockWalk walk;
+  CSISubblock sub;
+  while (CSI_NextSubblock(block, walk, sub)) {
+    if (sub.id != static_cast<uint32_t>(CSIInfoID::Reference)) continue;
+    const uint64_t total = kCSISubblockHeadSize + uint64_t{sub.length};
+    if (total < kReferenceMinimumSize) return false;
+    reference.subblock = block.bytes().subspan(sub.offset, total);
+    reference.x = static_cast<int32_t>(LoadU32LEAt(reference.subblock, kReferenceXAt));
+    reference.y = static_cast<int32_t>(LoadU32LEAt(reference.subblock, kReferenceYAt));
+    reference.width = LoadU32LEAt(reference.subblock, kReferenceWidthAt);
+    reference.height = LoadU32LEAt(reference.subblock, kReferenceHeightAt);
+    return true;
+  }
+  return false;
+}
+
+RenditionKind KindOf(const BOMBlock& block, const CSIHeader& header, Reference& reference) {
+  if (Get(header.payload_size) != 0 && HasImagePayload(block)) return RenditionKind::Image;
+  if (Get(header.payload_size) == 0 && FindReference(block, reference)) {
+    return RenditionKind::Reference;
+  }
+  static constexpr uint8_t kNoFormat[4] = {0, 0, 0, 0};
+  if (std::memcmp(header.pixel_format, kNoFormat, 4) == 0) return RenditionKind::NoPixelFormat;
+  return RenditionKind::NoImage;
+}
+
+const char* ValueName(uint32_t attribute, int32_t value) {
+  const char* name = nullptr;
+  RenditionAttribute_GetNames(attribute, value, nullptr, &name);
+  return name;
+}
+
+const char* SubtypeName(int32_t value) {
+  switch (value) {
+    case 1:
+      return "38mm";
+    case 2:
+      return "42mm";
+    default:
+      return "???";
+  }
+}
+
+// The "Contents.json" of one set. Each entry's closing brace waits for the
+// next entry (which adds the comma) or for the tail, so that the last entry
+// written has none, whatever renditions were skipped after it.
+struct ContentsJson {
+  FILE* file = nullptr;
+  bool entry_open = false;
+};
+
+void ContentsJson_Head(ContentsJson& json) {
+  std::fputs("{\n", json.file);
+  std::fputs("    \"images\": [\n", json.file);
+}
+
+void ContentsJson_Tail(ContentsJson& json) {
+  if (json.entry_open) std::fputs("\n", json.file);
+  std::fputs("    ],\n", json.file);
+  std::fputs("    \"info\": {\n", json.file);
+  std::fputs("        \"version\": 1,\n", json.file);
+  std::fputs("        \"author\": \"xcode\"\n", json.file);
+  std::fputs("    },\n", json.file);
+  std::fputs("    \"properties\": {\n", json.file);
+  std::fprintf(json.file, "        \"pre-rendered\": \"%s\"\n", "false");
+  std::fputs("    }\n", json.file);
+  std::fputs("}", json.file);
+}
+
+// The point size line: the pixel size at 100 / scale factor, with one
+// decimal unless the width comes out whole.
+void WriteSizeLine(FILE* file, uint32_t width, uint32_t height, uint32_t scale_factor) {
+  const float w = static_cast<float>(width) * 100.0f / static_cast<float>(scale_factor);
+  const float h = static_cast<float>(height) * 100.0f / static_cast<float>(scale_factor);
+  const auto whole = static_cast<float>(uint64_t{width} * 100 / scale_factor);
+  if (w == whole) {
+    std::fprintf(file, "            \"size\": \"%.0fx%.0f\",\n", static_cast<double>(w),
+                 static_cast<double>(h));
+  } else {
+    std::fprintf(file, "            \"size\": \"%.1fx%.1f\",\n", static_cast<double>(w),
+                 static_cast<double>(h));
+  }
+}
+
+struct EntryValues {
+  const BOMBlock* key = nullptr;  // null when the entry names no block
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t scale_factor = 100;
+  const char* file_name = "";
+};
+
+int32_t KeyAttribute(const AssetsCatalog& catalog, const BOMBlock* key, uint32_t attribute) {
+  return key != nullptr ? RenditionKey_GetAttribute(catalog, *key, attribute) : -1;
+}
+
+void ContentsJson_Entry(ContentsJson& json, const AssetsCatalog& catalog,
+                        const EntryValues& entry) {
+  if (json.file == nullptr) return;
+  FILE* f = json.file;
+  if (json.entry_open) std::fputs(",\n", f);
+  std::fputs("        {\n", f);
+  const int32_t gamut = KeyAttribute(catalog, entry.key, kAttrDisplayGamut);
+  if (gamut > 0) {
+    std::fprintf(f, "            \"display-gamut\": \"%s\",\n", ValueName(kAttrDisplayGamut, gamut));
+  }
+  std::fprintf(f, "            \"idiom\": \"%s\",\n",
+               ValueName(kAttrIdiom, KeyAttribute(catalog, entry.key, kAttrIdiom)));
+  WriteSizeLine(f, entry.width, entry.height, entry.scale_factor);
+  std::fprintf(f, "            \"scale\": \"%s\",\n",
+               ValueName(kAttrScale, KeyAttribute(catalog, entry.key, kAttrScale)));
+  const int32_t subtype = KeyAttribute(catalog, entry.key, kAttrSubtype);
+  if (subtype > 0) std::fprintf(f, "            \"subtype\": \"%s\",\n", SubtypeName(subtype));
+  std::fputs("            \"filename\": \"", f);
+  ContentsJson_WriteText(f, entry.file_name);
+  std::fputs("\"\n", f);
+  std::fputs("        }", f);
+  json.entry_open = true;
+}
+
+void WarnExtractFailure(const char* rendition_name) {
+  std::fprintf(stderr, "Warning: failed to extract image for rendition '%s'\n", rendition_name);
+}
+
+void WriteImageRendition(const BOMBlock& block, const char* rendition_name,
+                         const char* file_name) {
+  Image image;
+  if (!CSI_DecodeImage(block, image)) {
+    WarnExtractFailure(rendition_name);
+    return;
+  }
+  WriteDecompiledImage(file_name, image.pixel_format, image.pixels.bytes(), image.width,
+                       image.height, image.stride);
+}
+
+// Cuts the reference's region out of the packed asset in `packed` and
+// writes it.
+void WriteReferenceRendition(const BOMBlock& packed, const Reference& reference,
+                             const char* rendition_name, const char* file_name) {
+  Image atlas;
+  if (!CSI_DecodeImage(packed, atlas)) {
+    WarnExtractFailure(rendition_name);
+    return;
+  }
+  // The reference counts y from the bottom edge, the crop from the top.
+  const int64_t top = int64_t{atlas.height} - reference.y - int64_t{reference.height};
+  if (reference.width > INT32_MAX || reference.height > INT32_MAX || top < INT32_MIN ||
+      top > INT32_MAX ||
+      !Image_Crop(atlas.pixel_format, atlas, reference.x, static_cast<int32_t>(top),
+                  static_cast<int32_t>(reference.width), static_cast<int32_t>(reference.height))) {
+    WarnExtractFailure(rendition_name);
+    return;
+  }
+  WriteDecompiledImage(file_name, atlas.pixel_format, atlas.pixels.bytes(), atlas.width,
+                       atlas.height, atlas.stride);
+}
+
+void DecompileRendition(const AssetsCatalog& catalog, const char* set_name, RenditionRef ref,
+                        ContentsJson& json) {
+  const BOMBlock* value = BOMStore_Block(catalog.store, ref.value_block);
+  const CSIHeader* header = value != nullptr ? CSI_Header(*value) : nullptr;
+  const int key_index = static_cast<int>(ref.key_block);
+  const int value_index = static_cast<int>(ref.value_block);
+  if (header == nullptr) {
+    std::fprintf(stderr, "Warning: app icon set '%s' has no image payload in its rendition [%d:%d]! ignoring.\n",
+                 set_name, key_index, value_index);
+    return;
+  }
+  Reference reference;
+  const RenditionKind kind = KindOf(*value, *header, reference);
+  if (kind == RenditionKind::NoPixelFormat) return;
+  if (kind == RenditionKind::NoImage) {
+    std::fprintf(stderr, "Warning: app icon set '%s' has no image payload in its rendition [%d:%d]! ignoring.\n",
+                 set_name, key_index, value_index);
+    return;
+  }
+
+  char rendition_name[128];
+  RenditionName_Copy(header->name, rendition_name);
+  char file_name[kDecompiledNameSize];
+  if (RenditionImageFileName(header->name, file_name)) {
+    std::fprintf(stderr, "Warning: app icon set '%s' rendition '%s' has path separators in its name! writing it as '%s'.\n",
+                 set_name, rendition_name, file_name);
+  }
+  EntryValues entry;
+  entry.key = BOMStore_Block(catalog.store, ref.key_block);
+  entry.width = Get(header->width);
+  entry.height = Get(header->height);
+  entry.scale_factor = Get(header->scale_factor);
+  entry.file_name = file_name;
+  if (entry.scale_factor == 0) {
+    std::fprintf(stderr, "Warning: app icon set '%s' has no scale factor in its rendition [%d:%d]! writing its size as at 1x.\n",
+                 set_name, key_index, value_index);
+    entry.scale_factor = 100;
+  }
+
+  if (kind == RenditionKind::Image) {
+    ContentsJson_Entry(json, catalog, entry);
+    WriteImageRendition(*value, rendition_name, file_name);
+    return;
+  }
+  const int32_t idiom = CSI_GetReferenceAttribute(reference.subblock, kAttrIdiom);
+  const int32_t pack = CSI_GetReferenceAttribute(reference.subblock, kAttrDimension1);
+  const int32_t packed_index =
+      FindPackedAsset(catalog, Get(header->scale_factor), idiom, pack < 0 ? 0 : pack);
+  if (packed_index < 0) {
+    std::fprintf(stderr, "Warning: couldn't find packed asset in app icon set '%s' for rendition [%d:%d]! ignoring.\n",
+                 set_name, key_index, value_index);
+    return;
+  }
+  ContentsJson_Entry(json, catalog, entry);
+  WriteReferenceRendition(*BOMStore_Block(catalog.store, packed_index), reference, rendition_name,
+                          file_name);
+}
+
+}  // namespace
+
+int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor, int32_t idiom,
+                        int32_t pack_index) {
+  // Scans the RENDITIONS entries (each names its own key) and keeps the
+  // qualifying value block with the lowest index.
+  if (catalog.renditions_tree.node == nullptr) return -1;
+  int64_t best = -1;
+  const uint16_t count = BOMTree_LeafCount(catalog.renditions_tree);
+  for (uint32_t i = 0; i < count; ++i) {
+    const BOMTreeEntry entry = BOMTree_GetEntry(catalog.renditions_tree, i);
+    if (best >= 0 && entry.value >= best) continue;
+    const BOMBlock* value = BOMStore_Block(catalog.store, entry.value);
+    const BOMBlock* key = BOMStore_Block(catalog.store, entry.key);
+    if (value == nullptr || key == nullptr || value->kind != BlockKind::RenditionValue) continue;
+    const CSIHeader* header = CSI_Header(*value);
+    if (header == nullptr) continue;
+    if (std::memcmp(header->name, kPackedAssetPrefix, kPackedAssetPrefixLength) != 0) continue;
+    if (Get(header->scale_factor) != scale_factor) continue;
+    if (RenditionKey_GetAttribute(catalog, *key, kAttrFacetId) != 0) continue;
+    const int32_t key_idiom = RenditionKey_GetAttribute(catalog, *key, kAttrIdiom);
+    if (key_idiom != 0 && key_idiom != idiom) continue;
+    const int32_t key_pack = RenditionKey_GetAttribute(catalog, *key, kAttrDimension1);
+    if ((key_pack < 0 ? 0 : key_pack) != pack_index) continue;
+    best = entry.value;
+  }
+  return static_cast<int32_t>(best);
+}
+
+bool AssetsCatalog_DecompileAppIconSet(const AssetsCatalog& catalog, const char* name) {
+  const Facet* facet = AssetsCatalog_FindFacetByName(catalog, name);
+  if (facet == nullptr || facet->rendition_count <= 0) {
+    std::fprintf(stderr, "Warning: app icon set '%s' has no rendition! ignoring.\n", name);
+    return false;
+  }
+  char directory_name[kDecompiledNameSize];
+  bool replaced = false;
+  if (!DecompiledDirectoryName(name, ".appiconset", directory_name, replaced)) {
+    std::fprintf(stderr, "Warning: app icon set '%s' has a name too long for a directory! ignoring.\n",
+                 name);
+    return false;
+  }
+  if (replaced) {
+    std::fprintf(stderr, "Warning: app icon set '%s' has path separators in its name! writing it as '%s'.\n",
+                 name, directory_name);
+  }
+  DecompileDirectory directory;
+  if (!DecompileDirectory_Enter(directory_name, directory)) {
+    std::fprintf(stderr, "Warning: failed to create directory '%s' for app icon set '%s'! ignoring.\n",
+                 directory_name, name);
+    return false;
+  }
+
+  ContentsJson json;
+  json.file = OpenFile("Contents.json", "wb");
+  if (json.file == nullptr) {
+    std::fprintf(stderr, "Warning: failed to create Contents.json for app icon set '%s'\n", name);
+  } else {
+    ContentsJson_Head(json);
+  }
+  for (int32_t i = 0; i < facet->rendition_count; ++i) {
+    DecompileRendition(catalog, name, facet->renditions[i], json);
+  }
+  if (json.file != nullptr) {
+    ContentsJson_Tail(json);
+    std::fclose(json.file);
+  }
+  DecompileDirectory_Leave(directory);
+  return true;
+}
+
+}  // namespace skarvel
