@@ -322,19 +322,20 @@ size_t LzfseEncode(uint8_t* dst, size_t dst_size, const uint8_t* src, size_t src
   for (int64_t p = 0; p + 8 < e.n && !e.failed; ++p) {
     const uint32_t x = Load32(src + p);
     const uint32_t h = Hash(x);
+    // The lines are spread over 512 KiB: start loading a later position's
+    // line now so that the cache miss overlaps this position's work.
+    __builtin_prefetch(&table.lines[Hash(Load32(src + p + 4))]);
     MatchLine& slot = table.lines[h];
     uint64_t& word = table.used[h >> 6];
     const uint64_t bit = uint64_t{1} << (h & 63);
-    MatchLine line;
-    if ((word & bit) != 0) {
-      line = slot;
-    } else {
-      line = empty;
-      word |= bit;
+    const bool fresh = (word & bit) == 0;
+    word |= bit;
+    if (p < e.literal_start) {  // inside a match already written: history only
+      MatchLine_Push(slot, fresh ? empty : slot, static_cast<int32_t>(p), x);
+      continue;
     }
-    slot = MatchLine{.pos = {static_cast<int32_t>(p), line.pos[0], line.pos[1], line.pos[2]},
-                     .value = {x, line.value[0], line.value[1], line.value[2]}};
-    if (p < e.literal_start) continue;  // inside a match already written
+    const MatchLine line = fresh ? empty : slot;
+    MatchLine_Push(slot, line, static_cast<int32_t>(p), x);
 
     // The longest of the candidates (a later one must be strictly longer).
     Match best;

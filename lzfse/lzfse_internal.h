@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace skarvel::lzfse {
 
@@ -156,6 +159,25 @@ struct MatchTable {
   MatchLine lines[kHashLines];
   uint64_t used[kHashLines / 64];
 };
+
+// Writes to `line` the entries of `old` moved one place down (the oldest
+// dropped) with (pos, value) in front. `line` and `old` may be the same.
+inline void MatchLine_Push(MatchLine& line, const MatchLine& old, int32_t pos, uint32_t value) {
+#if defined(__SSE2__)
+  // Whole-vector shifts: element-wise copies go through the stack.
+  const __m128i old_pos = _mm_loadu_si128(reinterpret_cast<const __m128i*>(old.pos));
+  const __m128i old_value = _mm_loadu_si128(reinterpret_cast<const __m128i*>(old.value));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line.pos),
+                   _mm_or_si128(_mm_slli_si128(old_pos, 4), _mm_cvtsi32_si128(pos)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(line.value),
+                   _mm_or_si128(_mm_slli_si128(old_value, 4),
+                                _mm_cvtsi32_si128(static_cast<int>(value))));
+#else
+  const MatchLine copy = old;
+  line = MatchLine{.pos = {pos, copy.pos[0], copy.pos[1], copy.pos[2]},
+                   .value = {value, copy.value[0], copy.value[1], copy.value[2]}};
+#endif
+}
 
 // Encodes src as a raw LZVN stream into dst (capacity dst_size), using
 // `table` (any contents). Returns the length or 0.
