@@ -58,6 +58,7 @@ constexpr std::array<Op, 256> kOps = [] {
 }();
 
 constexpr size_t kEndOfStreamSize = 8;
+constexpr ptrdiff_t kFastMargin = 320;
 
 }  // namespace
 
@@ -76,6 +77,75 @@ LzvnRun LzvnDecode(const uint8_t* src, size_t src_size, uint8_t* out, size_t out
   };
 
   for (;;) {
+    // Fast loop: far from both ends, no opcode can reach past either (at most
+    // 3 + 271 bytes read plus 16 of over-read, 271 + 16 written), so only
+    // distances are checked. Rare opcodes and both ends go to the loop below.
+    while (s_end - s >= kFastMargin && d_end - d >= kFastMargin) {
+      const uint32_t b0 = s[0];
+      size_t lits, match, distance;
+      switch (kOps[b0]) {
+        case Op::kSmallDistance:
+          lits = b0 >> 6;
+          match = ((b0 >> 3) & 7) + 3;
+          distance = ((b0 & 7) << 8) | s[1];
+          s += 2;
+          break;
+        case Op::kMediumDistance: {
+          const uint32_t w = Load16(s + 1);
+          lits = (b0 >> 3) & 3;
+          match = (((b0 & 7) << 2) | (w & 3)) + 3;
+          distance = w >> 2;
+          s += 3;
+          break;
+        }
+        case Op::kLargeDistance:
+          lits = b0 >> 6;
+          match = ((b0 >> 3) & 7) + 3;
+          distance = Load16(s + 1);
+          s += 3;
+          break;
+        case Op::kPrevDistance:
+          lits = b0 >> 6;
+          match = ((b0 >> 3) & 7) + 3;
+          distance = prev_distance;
+          s += 1;
+          break;
+        case Op::kSmallLiteral:
+          std::memcpy(d, s + 1, 16);
+          d += b0 & 15;
+          s += 1 + (b0 & 15);
+          continue;
+        case Op::kLargeLiteral:
+          lits = size_t{s[1]} + 16;
+          std::memcpy(d, s + 2, lits);
+          d += lits;
+          s += 2 + lits;
+          continue;
+        case Op::kSmallMatch:
+        case Op::kLargeMatch:
+          if (b0 == 0xF0) {
+            match = size_t{s[1]} + 16;
+            s += 2;
+          } else {
+            match = b0 & 15;
+            s += 1;
+          }
+          if (prev_distance == 0) return stop(LzvnStop::kError);
+          CopyMatchFast(d, prev_distance, match);
+          d += match;
+          continue;
+        default:
+          goto careful;  // end of stream, no-op, invalid
+      }
+      std::memcpy(d, s, 4);  // 0..3 literals
+      s += lits;
+      d += lits;
+      if (distance == 0 || distance > static_cast<size_t>(d - out)) return stop(LzvnStop::kError);
+      prev_distance = distance;
+      CopyMatchFast(d, distance, match);
+      d += match;
+    }
+  careful:
     if (s == s_end) return stop(LzvnStop::kError);
     const size_t avail = static_cast<size_t>(s_end - s);
     const uint32_t b0 = s[0];
