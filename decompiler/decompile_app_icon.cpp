@@ -270,7 +270,7 @@ int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor, int
   // qualifying value block with the lowest index.
   if (catalog.renditions_tree.node == nullptr) return -1;
   int64_t best = -1;
-  const uint16_t count = BOMTree_LeafCount(catalog.renditions_tree);
+  const uint32_t count = BOMTree_LeafCount(catalog.renditions_tree);
   for (uint32_t i = 0; i < count; ++i) {
     const BOMTreeEntry entry = BOMTree_GetEntry(catalog.renditions_tree, i);
     if (best >= 0 && entry.value >= best) continue;
