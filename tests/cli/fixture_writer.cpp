@@ -3,6 +3,8 @@
 //               information rendition
 //   broken.car  a catalog that loads but whose blocks claim more bytes than
 //               they hold
+//   hostile.car pictures and raw data whose rendition names try to reach
+//               other directories ("../", "/", "\\")
 // Usage: cli_fixture_writer <directory>
 
 #include <sys/stat.h>
@@ -94,6 +96,30 @@ Bytes Broken() {
   return Patched(file, PutU16LE(catalog_layout.DataAt(catalog_layout.facet_value[0]) + 4, 50));
 }
 
+Bytes HostilePicture(const char* name) {
+  return CSIRecordBuilder().Size(1, 1).Name(name).BytesPerLine(4).Element(0, Pixels(4)).Build();
+}
+
+// Kept out of line: inlined into the loop below, g++ 12 at -O2 warns that the
+// builder's default pixel format "may be used uninitialized" (it is not).
+[[gnu::noinline]] Bytes HostileRawData(const char* name) {
+  return CSIRecordBuilder().PixelFormat("DATA").Name(name).RawData(BytesOf("not a picture")).Build();
+}
+
+Bytes Hostile() {
+  CatalogFileSpec spec;
+  spec.facets = {{"Hostile", FacetPairs(85, 220, 1)}};
+  const char* const kNames[] = {"../escape.png", "../../deeper/escape", "sub/dir/name",
+                                "/tmp/absolute", "..\\windows\\name", ".."};
+  uint16_t n = 0;
+  for (const char* name : kNames) {
+    ++n;
+    spec.renditions.push_back({DefaultKey({{15, 1}, {17, 1}, {1, n}}), HostilePicture(name)});
+    spec.renditions.push_back({DefaultKey({{15, 2}, {17, 1}, {1, n}}), HostileRawData(name)});
+  }
+  return BuildCatalogFile(spec);
+}
+
 bool Write(const std::string& path, const Bytes& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
@@ -113,7 +139,8 @@ int main(int argc, char** argv) {
   mkdir(dir.c_str(), 0777);
   using skarvel::test::Write;
   if (!Write(dir + "/tiny.car", skarvel::test::Tiny()) ||
-      !Write(dir + "/broken.car", skarvel::test::Broken())) {
+      !Write(dir + "/broken.car", skarvel::test::Broken()) ||
+      !Write(dir + "/hostile.car", skarvel::test::Hostile())) {
     std::fprintf(stderr, "cli_fixture_writer: cannot write into %s\n", dir.c_str());
     return 1;
   }
