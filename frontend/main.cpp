@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "csi/csi_replace.h"
 #include "decompiler/decompiler.h"
 #include "frontend/command_line.h"
 #include "inspect/dump_commands.h"
@@ -29,8 +30,9 @@ int Dispatch(const CommandLine& cl) {
     case Command::Decompile:
       return RunDecompileCommand(cl);
     case Command::Compile:
-    case Command::ReplaceImg:
       return NotAvailable();
+    case Command::ReplaceImg:
+      return RunReplaceImageCommand(cl);
     case Command::None:
     case Command::Version:
       break;

@@ -48,6 +48,29 @@ void Report_ImageWriteFailure(FILE* err, const char* path, int code) {
   }
 }
 
+void Report_ImageReadFailure(FILE* err, const char* path, int code) {
+  switch (code) {
+    case ENOENT:
+      std::fprintf(err, "skarvel: unable to read image file %s\n", path);
+      return;
+    case kErrUnsupported:
+      std::fprintf(err,
+                   "skarvel: unsupported image format in %s (currently supported: PNG, JPEG, and "
+                   "24/32-bit uncompressed BMPs only)\n",
+                   path);
+      return;
+    case ENOMEM:
+      std::fprintf(err, "skarvel: out of memory reading %s\n", path);
+      return;
+    case EINVAL:
+      std::fprintf(err, "skarvel: internal image library error reading %s\n", path);
+      return;
+    default:
+      std::fprintf(err, "skarvel: unknown error reading %s (errno = %d)\n", path, code);
+      return;
+  }
+}
+
 void Report_RawWriteFailure(FILE* err, const char* path, int code) {
   switch (code) {
     case ENOMEM:

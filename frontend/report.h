@@ -13,6 +13,8 @@ namespace skarvel {
 void Report_ImageExtractFailure(FILE* err, uint32_t block, int code);
 // A picture could not be written to `path` (dump, dump_res, decompile).
 void Report_ImageWriteFailure(FILE* err, const char* path, int code);
+// The replacement picture of -replace_img could not be read from `path`.
+void Report_ImageReadFailure(FILE* err, const char* path, int code);
 // A whole-file write (Buffer_WriteToFile) of raw data to `path` failed.
 void Report_RawWriteFailure(FILE* err, const char* path, int code);
 // A file name built for block `block` does not fit the pathname buffer; the
