@@ -22,3 +22,12 @@ echo "== skarvel -info $out/fixtures/tiny.car"
 "$skarvel" -info "$out/fixtures/tiny.car"
 echo "== skarvel -list $out/fixtures/tiny.car"
 "$skarvel" -list "$out/fixtures/tiny.car"
+
+# Every picture and raw resource of the example catalog under its own name
+# (the small fixture stands in while no compiled example is there).
+catalog="$out/Assets.car"
+[ -f "$catalog" ] || catalog="$out/fixtures/tiny.car"
+echo "== skarvel -dump_res $catalog (in $out/resources)"
+mkdir -p "$out/resources"
+(cd "$out/resources" && "$skarvel" -dump_res "$OLDPWD/$catalog")
+ls -l "$out/resources"
