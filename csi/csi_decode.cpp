@@ -130,6 +130,26 @@ bool NextUnit(UnitWalk& walk, CSIDecodeUnit& unit) {
   return true;
 }
 
+// Walks every unit once before the output is allocated, so that a record
+// whose chunks run out of the record (or, for the newer methods, whose row
+// counts do not add up to the height) is refused without allocating.
+// `data_length` is the sum of the units' data lengths.
+bool CheckUnits(const BOMBlock& block, const Element& element, uint32_t height, bool rows_add_up,
+                uint64_t& data_length) {
+  UnitWalk walk;
+  StartUnits(block, element, height, walk);
+  uint64_t rows = 0;
+  data_length = 0;
+  CSIDecodeUnit unit;
+  while (walk.left > 0) {
+    if (!NextUnit(walk, unit)) return false;
+    rows += unit.rows;
+    data_length += unit.data.size();
+  }
+  if (rows_add_up && rows != height) return Fail(EINVAL);
+  return true;
+}
+
 // Run-length stream: rows of runs, each row found through the offsets table.
 // A row's runs must stay within the stream's width, and that width within the
 // row's bytes, so each row writes at most one stride of output.
@@ -256,8 +276,17 @@ bool DecodeClassic(const BOMBlock& block, const Element& element, CSIPixelKind k
   const uint64_t width = static_cast<uint64_t>(image.width);
   const uint64_t height = static_cast<uint64_t>(image.height);
   const uint64_t capacity = 2 * stride * height;
+  const uint64_t covered = (height - 1) * stride + width * bytes_per_pixel;
+  uint64_t data_length = 0;
+  if (!CheckUnits(block, element, static_cast<uint32_t>(height), false, data_length)) {
+    return false;
+  }
+  if (element.method == static_cast<uint32_t>(CompressionMethod::Uncompressed) &&
+      (data_length > capacity || data_length < covered)) {
+    return Fail(EINVAL);
+  }
   UnitWalk walk;
-  StartUnits(block, element, image.height, walk);
+  StartUnits(block, element, static_cast<uint32_t>(height), walk);
   if (!AllocatePixels(image, capacity)) return false;
   const std::span<uint8_t> out(image.pixels.data, static_cast<size_t>(capacity));
   uint64_t length = 0;
@@ -271,7 +300,6 @@ bool DecodeClassic(const BOMBlock& block, const Element& element, CSIPixelKind k
   }
   // Every pixel must be present; only the padding after the last row's
   // pixels may be missing, and it reads as zeros.
-  const uint64_t covered = (height - 1) * stride + width * bytes_per_pixel;
   if (length < covered) return Fail(EINVAL);
   if (length < stride * height) length = stride * height;
   if (kind == CSIPixelKind::WBGR) {
@@ -293,6 +321,8 @@ bool DecodeNewer(const BOMBlock& block, const Element& element, CSIPixelKind kin
   const uint32_t height = static_cast<uint32_t>(image.height);
   const uint32_t out_bpp = kind == CSIPixelKind::GA8 ? 2 : 4;
   const uint64_t size = uint64_t{width} * height * out_bpp;
+  uint64_t data_length = 0;
+  if (!CheckUnits(block, element, height, true, data_length)) return false;
   UnitWalk walk;
   StartUnits(block, element, height, walk);
   if (!AllocatePixels(image, size)) return false;
@@ -318,7 +348,6 @@ bool DecodeNewer(const BOMBlock& block, const Element& element, CSIPixelKind kin
     if (!ok) return false;
     y += unit.rows;
   }
-  if (y != height) return Fail(EINVAL);
   image.stride = static_cast<int32_t>(uint64_t{width} * out_bpp);
   if (kind == CSIPixelKind::WBGR) std::memcpy(image.pixel_format, "BGRA", 5);
   image.pixels.size = size;

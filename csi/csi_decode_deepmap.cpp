@@ -154,7 +154,7 @@ bool EmitPalette(const CSIDecodeTarget& t, const Unit& u, const Rect& r, const u
 
 // Reconstructs one row of C-component values into `cur` from the residuals
 // of that row and the previous row `above`.
-template <int C>
+template <uint32_t C>
 void PredictRow(uint32_t p, const uint8_t* high, const uint8_t* low, const int32_t* above,
                 int32_t* cur, uint64_t w) {
   const uint64_t n = w * C;
@@ -167,24 +167,24 @@ void PredictRow(uint32_t p, const uint8_t* high, const uint8_t* low, const int32
       for (uint64_t s = 0; s < n; ++s) cur[s] = Wrap16(residual(s));
       break;
     case 1:
-      for (int c = 0; c < C; ++c) cur[c] = Wrap16(residual(c) + above[c]);
+      for (uint32_t c = 0; c < C; ++c) cur[c] = Wrap16(residual(c) + above[c]);
       for (uint64_t x = 1; x < w; ++x) {
         const uint64_t s = x * C;
         const int32_t up = above[s], left = cur[s - C], diagonal = above[s - C];
         const bool use_left = std::abs(up - diagonal) <= std::abs(left - diagonal);
         const int32_t* source = use_left ? cur + s - C : above + s;
-        for (int c = 0; c < C; ++c) cur[s + c] = Wrap16(residual(s + c) + source[c]);
+        for (uint32_t c = 0; c < C; ++c) cur[s + c] = Wrap16(residual(s + c) + source[c]);
       }
       break;
     case 2:
-      for (int c = 0; c < C; ++c) cur[c] = Wrap16(residual(c));
+      for (uint32_t c = 0; c < C; ++c) cur[c] = Wrap16(residual(c));
       for (uint64_t s = C; s < n; ++s) cur[s] = Wrap16(residual(s) + cur[s - C]);
       break;
     case 3:
       for (uint64_t s = 0; s < n; ++s) cur[s] = Wrap16(residual(s) + above[s]);
       break;
     default:  // 4: the mean of left and above, rounded toward zero
-      for (int c = 0; c < C; ++c) cur[c] = Wrap16(residual(c) + above[c]);
+      for (uint32_t c = 0; c < C; ++c) cur[c] = Wrap16(residual(c) + above[c]);
       for (uint64_t s = C; s < n; ++s) {
         cur[s] = Wrap16(residual(s) + (cur[s - C] + above[s] + 1) / 2);
       }
@@ -192,7 +192,7 @@ void PredictRow(uint32_t p, const uint8_t* high, const uint8_t* low, const int32
   }
 }
 
-template <int C>
+template <uint32_t C>
 bool EmitPredictive(const CSIDecodeTarget& t, const Unit& u, const Rect& r, const uint8_t* in,
                     int32_t* rows) {
   const uint64_t n = r.w * r.h;
