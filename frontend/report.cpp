@@ -17,7 +17,8 @@ void Report_ImageExtractFailure(FILE* err, uint32_t block, int code) {
       std::fprintf(err, "skarvel: out of memory extracting image from block %d\n", index);
       return;
     case EINVAL:
-      std::fprintf(err, "skarvel: internal image library error while extracting image from block %d\n",
+      std::fprintf(err,
+                   "skarvel: internal image library error while extracting image from block %d\n",
                    index);
       return;
     case kErrUnsupported:
@@ -86,7 +87,8 @@ void Report_RawWriteFailure(FILE* err, const char* path, int code) {
 }
 
 void Report_NameTooLong(FILE* err, uint32_t block) {
-  std::fprintf(err, "skarvel: file name for block %d is too long (at most %d characters); skipped\n",
+  std::fprintf(err,
+               "skarvel: file name for block %d is too long (at most %d characters); skipped\n",
                static_cast<int>(block), static_cast<int>(kPathBufferSize - 1));
 }
 

@@ -30,8 +30,8 @@ struct Sandbox {
 const Sandbox& GetSandbox() {
   static const Sandbox sandbox = [] {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") +
-                          "/skarvel-fuzz-dump-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base ? base : "/tmp") + "/skarvel-fuzz-dump-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     Sandbox s{pattern, pattern + "/work"};
     if (mkdir(s.work.c_str(), 0700) != 0) std::abort();

@@ -45,9 +45,9 @@ bool ClaimOutputName(const char* name) {
 
 // Writes a decoded picture; reports a failure on `err`.
 bool WriteImage(FILE* err, const char* path, const Image& image) {
-  const bool written = ClaimOutputName(path) &&
-                       Image_WriteFile(path, image.pixel_format, image.pixels.bytes(), image.width,
-                                       image.height, image.stride);
+  const bool written =
+      ClaimOutputName(path) && Image_WriteFile(path, image.pixel_format, image.pixels.bytes(),
+                                               image.width, image.height, image.stride);
   if (!written) {
     const int code = errno;
     Report_ImageWriteFailure(err, path, code);

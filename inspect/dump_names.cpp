@@ -1,9 +1,10 @@
 #include "inspect/dump_names.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 #include "base/result.h"
 #include "frontend/command_line.h"
@@ -82,7 +83,8 @@ bool Dump_BlockFileName(char* out, size_t size, const char* input, uint32_t inde
   std::snprintf(number, sizeof number, "-block%d", static_cast<int>(index));
   const bool labelled = label != nullptr && label[0] != '\0';
   if (!Append(out, size, used, number, false) ||
-      (labelled && (!Append(out, size, used, "-", false) || !Append(out, size, used, label, true))) ||
+      (labelled &&
+       (!Append(out, size, used, "-", false) || !Append(out, size, used, label, true))) ||
       !Append(out, size, used, ".bin", false)) {
     return Fail(ENAMETOOLONG);
   }

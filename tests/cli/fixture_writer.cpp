@@ -103,14 +103,18 @@ Bytes HostilePicture(const char* name) {
 // Kept out of line: inlined into the loop below, g++ 12 at -O2 warns that the
 // builder's default pixel format "may be used uninitialized" (it is not).
 [[gnu::noinline]] Bytes HostileRawData(const char* name) {
-  return CSIRecordBuilder().PixelFormat("DATA").Name(name).RawData(BytesOf("not a picture")).Build();
+  return CSIRecordBuilder()
+      .PixelFormat("DATA")
+      .Name(name)
+      .RawData(BytesOf("not a picture"))
+      .Build();
 }
 
 Bytes Hostile() {
   CatalogFileSpec spec;
   spec.facets = {{"Hostile", FacetPairs(85, 220, 1)}};
   const char* const kNames[] = {"../escape.png", "../../deeper/escape", "sub/dir/name",
-                                "/tmp/absolute", "..\\windows\\name", ".."};
+                                "/tmp/absolute", "..\\windows\\name",   ".."};
   uint16_t n = 0;
   for (const char* name : kNames) {
     ++n;

@@ -1,3 +1,5 @@
+#include "frontend/report.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "base/result.h"
-#include "frontend/report.h"
 
 namespace skarvel {
 namespace {

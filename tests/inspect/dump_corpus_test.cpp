@@ -60,8 +60,8 @@ bool HasPictureExtension(const std::string& name) {
 
 struct Expected {
   std::map<std::string, std::pair<uint32_t, uint32_t>> pictures;  // file -> width, height
-  std::map<std::string, std::string> raw;                          // file -> bytes
-  std::map<uint32_t, int> methods;  // decodable pictures per compression method
+  std::map<std::string, std::string> raw;                         // file -> bytes
+  std::map<uint32_t, int> methods;     // decodable pictures per compression method
   std::map<std::string, int> skipped;  // elements not extracted, by pixel format/method
 };
 

@@ -107,9 +107,13 @@ TEST(DumpNamesTest, NamesThatDoNotFit) {
   };
   const Case kCases[] = {
       {"block file", "Assets-block12-LABEL.bin",
-       [](char* out, size_t size) { return Dump_BlockFileName(out, size, "Assets.car", 12, "LABEL"); }},
+       [](char* out, size_t size) {
+         return Dump_BlockFileName(out, size, "Assets.car", 12, "LABEL");
+       }},
       {"block file, base name alone too long", "Assets-block1.bin",
-       [](char* out, size_t size) { return Dump_BlockFileName(out, size, "Assets.car", 1, nullptr); }},
+       [](char* out, size_t size) {
+         return Dump_BlockFileName(out, size, "Assets.car", 1, nullptr);
+       }},
       {"picture", "(block 3) a.png",
        [](char* out, size_t size) { return Dump_ImageFileName(out, size, 3, "a"); }},
       {"raw data", "(block 3) a.bin",
@@ -162,8 +166,12 @@ test::CatalogFileSpec DumpSpec() {
                          .BytesPerLine(4)
                          .Element(0, {0x40, 0xFF, 0x80, 0x7F})
                          .Build();
-  const Bytes scaling =
-      CSIRecordBuilder().PixelFormat("").Layout(1010).Name("Icons").ScalingInfo({{2, 2, 1}}).Build();
+  const Bytes scaling = CSIRecordBuilder()
+                            .PixelFormat("")
+                            .Layout(1010)
+                            .Name("Icons")
+                            .ScalingInfo({{2, 2, 1}})
+                            .Build();
   const std::vector<Bytes> values = {
       Picture("Icon.JPG").Build(),
       Picture("Icon.gif").Build(),
@@ -176,8 +184,9 @@ test::CatalogFileSpec DumpSpec() {
       CSIRecordBuilder().Size(2, 2).Name("nobpl").Element(0, kPixels).Build(),
       Picture("broken").Element(4, BytesOf("bvx2 is not enough")).Build(),
       // Raw data claiming more bytes than the block holds.
-      test::Patched(CSIRecordBuilder().PixelFormat("DATA").Name("short").RawData(BytesOf("abc")).Build(),
-                    test::PutU32LE(test::kCSIRecordHeaderSize + 8, 1000)),
+      test::Patched(
+          CSIRecordBuilder().PixelFormat("DATA").Name("short").RawData(BytesOf("abc")).Build(),
+          test::PutU32LE(test::kCSIRecordHeaderSize + 8, 1000)),
       scaling,
   };
   for (size_t i = 0; i < values.size(); ++i) {
@@ -240,9 +249,8 @@ enum : size_t { kJpg, kGif, kGray, kVector, kNotes, kPhoto, kOdd, kNoBpl, kBroke
 
 // The resource files of the fixture, as both commands name them.
 std::vector<std::string> ResourceFiles(const DumpCatalog& d) {
-  return {d.File(kJpg, "Icon.JPG"),     d.File(kGif, "Icon.gif.png"),
-          d.File(kGray, "gray.png"),    d.File(kVector, "Vector.pdf"),
-          d.File(kNotes, "notes.bin"), d.File(kPhoto, "photo.jpg")};
+  return {d.File(kJpg, "Icon.JPG"),      d.File(kGif, "Icon.gif.png"), d.File(kGray, "gray.png"),
+          d.File(kVector, "Vector.pdf"), d.File(kNotes, "notes.bin"),  d.File(kPhoto, "photo.jpg")};
 }
 
 // The picture files hold the record's pixels (PNG exactly; JPEG by its size)
@@ -422,8 +430,10 @@ void InInner(const test::TempDir& outer, Run run) {
 // both commands lands directly in it.
 TEST_F(DumpTest, HostileNamesStayInTheWorkingDirectory) {
   test::CatalogFileSpec spec;
-  const char* const kNames[] = {"../escape", "../../deeper/escape", "sub/dir/name", "..\\win",
-                                "/tmp/absolute", "..", "../x.png", "./../y"};
+  const char* const kNames[] = {"../escape",     "../../deeper/escape",
+                                "sub/dir/name",  "..\\win",
+                                "/tmp/absolute", "..",
+                                "../x.png",      "./../y"};
   uint16_t n = 0;
   for (const char* name : kNames) {
     spec.renditions.push_back({test::DefaultKey({{17, 1}, {15, ++n}}), Picture(name).Build()});
@@ -468,8 +478,9 @@ TEST_F(DumpTest, HostileNamesStayInTheWorkingDirectory) {
                                "-_abs_label.bin"));
   const std::string first = std::to_string(layout.rendition_value[0]);
   EXPECT_NE(res.out.find("   (block " + first + ") .._escape.png\n"), std::string::npos);
-  EXPECT_NE(dump.out.find("    + Image data [extracted to \"(block " + first + ") .._escape.png\"]"),
-            std::string::npos);
+  EXPECT_NE(
+      dump.out.find("    + Image data [extracted to \"(block " + first + ") .._escape.png\"]"),
+      std::string::npos);
 }
 
 // Files left by an earlier run that read as emulated links (a bare path, or
@@ -533,9 +544,10 @@ TEST_F(DumpTest, BlockFileNameTooLong) {
   const Output output = RunDump(d.catalog, ("dir/" + base + ".car").c_str(), false);
   const std::string head = base + "-block" + std::to_string(index) + "-";
   const std::string kept = head + std::string(kPathBufferSize - 1 - head.size(), 'L');
-  EXPECT_NE(output.out.find("   Label: \"" + label + "\"   (rendition key)  -- Warning: dump to \"" +
-                            kept + "\" failed [errno 36]\n"),
-            std::string::npos);
+  EXPECT_NE(
+      output.out.find("   Label: \"" + label + "\"   (rendition key)  -- Warning: dump to \"" +
+                      kept + "\" failed [errno 36]\n"),
+      std::string::npos);
   EXPECT_NE(output.out.find("(CoreUI ARchive header)  -- Warning: dump to \"" + base +
                             "-block1-CARHEADER.bin\" failed [errno 36]\n"),
             std::string::npos);
