@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "compiler/compile_command.h"
 #include "csi/csi_replace.h"
 #include "decompiler/decompiler.h"
 #include "frontend/command_line.h"
@@ -11,11 +12,6 @@
 
 namespace skarvel {
 namespace {
-
-int NotAvailable() {
-  std::fprintf(stderr, "skarvel: command not available yet\n");
-  return 1;
-}
 
 int Dispatch(const CommandLine& cl) {
   switch (cl.command) {
@@ -30,7 +26,7 @@ int Dispatch(const CommandLine& cl) {
     case Command::Decompile:
       return RunDecompileCommand(cl);
     case Command::Compile:
-      return NotAvailable();
+      return RunCompileCommand(cl);
     case Command::ReplaceImg:
       return RunReplaceImageCommand(cl);
     case Command::None:

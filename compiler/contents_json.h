@@ -1,0 +1,45 @@
+#pragma once
+// "Contents.json" documents as the asset compilers read them: parsed with
+// cJSON, every scalar value read as text. A string gives its characters, a
+// number the literal text it has in the file ("83.5" stays "83.5", "29"
+// stays "29", "1e1" stays "1e1"), true, false and null those words. Arrays
+// and objects have no text.
+
+#include <cstddef>
+
+struct cJSON;
+
+namespace skarvel {
+
+// A parsed document; owns its tree. Move-only.
+struct JsonDocument {
+  cJSON* root = nullptr;
+
+  JsonDocument() = default;
+  JsonDocument(const JsonDocument&) = delete;
+  JsonDocument& operator=(const JsonDocument&) = delete;
+  JsonDocument(JsonDocument&& other) noexcept;
+  JsonDocument& operator=(JsonDocument&& other) noexcept;
+  ~JsonDocument();
+};
+
+// Parses the NUL-terminated `text` (anything after the first value is not
+// looked at). False with EINVAL (bad syntax, or nesting deeper than the
+// parser allows) or ENOMEM; the document is then empty.
+[[nodiscard]] bool JsonDocument_Parse(JsonDocument& document, const char* text);
+void JsonDocument_Free(JsonDocument& document);
+
+// The member `name` of an object (exact, case-sensitive; the first of equal
+// names), or null when `object` is null, not an object, or has no such member.
+const cJSON* Json_Member(const cJSON* object, const char* name);
+// The text of that member as described above; null when it is absent or an
+// array or object.
+const char* Json_MemberText(const cJSON* object, const char* name);
+// True when `value` is an array.
+bool Json_IsArray(const cJSON* value);
+// The number of items of an array, and its first item / an item's successor.
+int Json_ArraySize(const cJSON* array);
+const cJSON* Json_FirstItem(const cJSON* array);
+const cJSON* Json_NextItem(const cJSON* item);
+
+}  // namespace skarvel
