@@ -1,0 +1,1 @@
+file(COPY "${CASES}/../../../examples/Example.xcassets" DESTINATION "${WORK}")
