@@ -24,6 +24,17 @@ enum class BlockKind : int32_t {
   RenditionValue = 8,
   Metadata = 9,
   BitmapKey = 10,
+  // Blocks of the labelled trees and blocks that newer catalogs add.
+  AppearanceKey = 11,        // an appearance name (key of APPEARANCEKEYS)
+  AppearanceValue = 12,      // its 16-bit appearance id
+  ColorKey = 13,             // a named colour's key (key of COLORS)
+  ColorValue = 14,           // its colour
+  FontSizeKey = 15,          // a font size name (key of FONTSIZES)
+  FontSizeValue = 16,        // its size
+  TreeKey = 17,              // a key of any other labelled tree
+  TreeValue = 18,            // a value of any other labelled tree
+  CarGlobals = 19,           // the catalog-wide settings (label "CARGLOBALS")
+  KeyFormatWorkaround = 20,  // attribute substitutes (label "KEYFORMATWORKAROUND")
 };
 
 // One table entry. Plain record: its label and data belong to the store.

@@ -243,6 +243,26 @@ const char* BlockKind_RoleText(BlockKind kind, uint64_t size) {
       return "   (metadata)";
     case BlockKind::BitmapKey:
       return "   (bitmap key)";
+    case BlockKind::AppearanceKey:
+      return "   (appearance key)";
+    case BlockKind::AppearanceValue:
+      return "   (appearance value)";
+    case BlockKind::ColorKey:
+      return "   (color key)";
+    case BlockKind::ColorValue:
+      return "   (color value)";
+    case BlockKind::FontSizeKey:
+      return "   (font size key)";
+    case BlockKind::FontSizeValue:
+      return "   (font size value)";
+    case BlockKind::TreeKey:
+      return "   (tree key)";
+    case BlockKind::TreeValue:
+      return "   (tree value)";
+    case BlockKind::CarGlobals:
+      return "   (CAR globals)";
+    case BlockKind::KeyFormatWorkaround:
+      return "   (key format workaround)";
     case BlockKind::None:
       break;
   }
@@ -301,6 +321,16 @@ void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
     case BlockKind::BitmapKey:
       DecodeBitmapKey(f, catalog);
       break;
+    case BlockKind::AppearanceKey:
+    case BlockKind::AppearanceValue:
+    case BlockKind::ColorKey:
+    case BlockKind::ColorValue:
+    case BlockKind::FontSizeKey:
+    case BlockKind::FontSizeValue:
+    case BlockKind::TreeKey:
+    case BlockKind::TreeValue:
+    case BlockKind::CarGlobals:
+    case BlockKind::KeyFormatWorkaround:
     case BlockKind::None:
       std::fprintf(out, "  + ??? UNKNOWN DATA (%d bytes)\n", static_cast<int32_t>(bytes.size()));
       f.decoded = HexDump(out, bytes.data(), bytes.size(), 16, "%s", "");
