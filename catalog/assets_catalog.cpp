@@ -1,5 +1,6 @@
 #include "catalog/assets_catalog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -34,24 +35,47 @@ bool OpenTree(BOMStore& store, const char* label, int32_t& index, BOMTree& tree)
   return BOMTree_Open(store, index, tree);
 }
 
-// Two trees sharing a node block (or using another tree's header as node)
-// would see each other's conversions; well-formed catalogs never do this.
+// No block may serve two of the main trees (or twice in one): a node shared
+// with another tree would be converted twice or read as the wrong thing.
+// Well-formed catalogs never do this.
 bool TreesAreDistinct(const AssetsCatalog& c) {
-  const int64_t blocks[6] = {c.renditions_tree_index,
-                             BOMTree_ChildIndex(c.renditions_tree),
-                             c.facet_keys_tree_index,
-                             BOMTree_ChildIndex(c.facet_keys_tree),
-                             c.bitmap_keys_tree_index,
-                             BOMTree_ChildIndex(c.bitmap_keys_tree)};
-  for (int i = 0; i < 6; ++i) {
-    for (int j = i + 1; j < 6; ++j) {
-      if (blocks[i] == blocks[j]) return false;
+  const BOMTree* trees[3] = {&c.renditions_tree, &c.facet_keys_tree, &c.bitmap_keys_tree};
+  auto* seen = static_cast<uint8_t*>(Mem_AllocZeroed(static_cast<size_t>(c.store.count), 1));
+  if (seen == nullptr) return Fail(ENOMEM);
+  bool distinct = true;
+  auto claim = [&](uint64_t index) {
+    if (index >= c.store.count || seen[index] != 0) {
+      distinct = false;
+    } else {
+      seen[index] = 1;
     }
+  };
+  for (const BOMTree* tree : trees) {
+    if (tree->header == nullptr) continue;
+    claim(static_cast<uint64_t>(tree->header_index));
+    for (uint32_t n = 0; n < BOMTree_NodeCount(*tree); ++n) claim(BOMTree_NodeIndex(*tree, n));
   }
-  return true;
+  Mem_Free(seen);
+  return distinct ? true : Fail(EINVAL);
 }
 
-// Fills facet i from FACETKEYS entry i and collects its renditions.
+// The key-format position of the facet id, or -1.
+int64_t FacetIdPosition(const AssetsCatalog& c) {
+  const uint32_t count = KeyFormat_Count(c);
+  for (uint32_t i = 0; i < count; ++i) {
+    if (KeyFormat_EffectiveAttribute(c, i) == kAttrFacetId) return i;
+  }
+  return -1;
+}
+
+int32_t KeyValueAt(const BOMBlock& key, int64_t position) {
+  if (position < 0 || !Range_Fits(2 * static_cast<uint64_t>(position), 2, key.bytes().size())) {
+    return -1;
+  }
+  return LoadU16LEAt(key.bytes(), 2 * static_cast<uint64_t>(position));
+}
+
+// Fills facet i from FACETKEYS entry i.
 bool LoadFacet(AssetsCatalog& c, uint32_t i) {
   const BOMTreeEntry entry = BOMTree_GetEntry(c.facet_keys_tree, i);
   MarkBlock(c.store, entry.key, BlockKind::FacetKey);
@@ -59,29 +83,158 @@ bool LoadFacet(AssetsCatalog& c, uint32_t i) {
   const BOMBlock& key = EntryBlock(c.store, entry.key);
   const BOMBlock& value = EntryBlock(c.store, entry.value);
   Facet& facet = c.facets[i];
-  facet.name = key.data != nullptr
-                   ? Mem_StrNDup(reinterpret_cast<const char*>(key.data), static_cast<size_t>(key.size))
-                   : Mem_StrDup("");
+  facet.name = key.data != nullptr ? Mem_StrNDup(reinterpret_cast<const char*>(key.data),
+                                                 static_cast<size_t>(key.size))
+                                   : Mem_StrDup("");
   if (facet.name == nullptr) return Fail(ENOMEM);
   facet.element = FacetValue_GetAttribute(value, kAttrElement);
   facet.part = FacetValue_GetAttribute(value, kAttrPart);
   facet.id = FacetValue_GetAttribute(value, kAttrFacetId);
+  return true;
+}
 
-  const uint16_t rendition_total = BOMTree_LeafCount(c.renditions_tree);
-  int32_t matches = 0;
-  for (uint32_t r = 0; r < rendition_total; ++r) {
-    const BOMTreeEntry re = BOMTree_GetEntry(c.renditions_tree, r);
-    if (RenditionKey_GetAttribute(c, EntryBlock(c.store, re.key), kAttrFacetId) == facet.id) ++matches;
-  }
-  if (matches == 0) return true;
-  facet.renditions = static_cast<RenditionRef*>(
-      Mem_AllocZeroed(static_cast<size_t>(matches), sizeof(RenditionRef)));
-  if (facet.renditions == nullptr) return Fail(ENOMEM);
-  for (uint32_t r = 0; r < rendition_total; ++r) {
-    const BOMTreeEntry re = BOMTree_GetEntry(c.renditions_tree, r);
-    if (RenditionKey_GetAttribute(c, EntryBlock(c.store, re.key), kAttrFacetId) == facet.id) {
-      facet.renditions[facet.rendition_count++] = {re.key, re.value};
+struct FacetSlot {
+  int32_t id;
+  uint32_t facet;
+};
+
+// Gives every facet the renditions whose key carries its id, in tree order.
+// The facets are indexed by id, so the work grows with facets + renditions;
+// a rendition goes to every facet that has its id.
+bool AttachRenditions(AssetsCatalog& c) {
+  if (c.facet_count == 0) return true;
+  auto* slots = static_cast<FacetSlot*>(Mem_AllocZeroed(c.facet_count, sizeof(FacetSlot)));
+  if (slots == nullptr) return Fail(ENOMEM);
+  for (uint32_t f = 0; f < c.facet_count; ++f) slots[f] = {c.facets[f].id, f};
+  auto by_id = [](const FacetSlot& a, const FacetSlot& b) {
+    return a.id != b.id ? a.id < b.id : a.facet < b.facet;
+  };
+  std::sort(slots, slots + c.facet_count, by_id);
+  const int64_t position = FacetIdPosition(c);
+  const uint32_t renditions = BOMTree_EntryCount(c.renditions_tree);
+
+  // Two passes: count, then fill the exact arrays.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (uint32_t r = 0; r < renditions; ++r) {
+      const BOMTreeEntry e = BOMTree_GetEntry(c.renditions_tree, r);
+      const int32_t id = KeyValueAt(EntryBlock(c.store, e.key), position);
+      const FacetSlot probe{id, 0};
+      for (const FacetSlot* s = std::lower_bound(slots, slots + c.facet_count, probe, by_id);
+           s != slots + c.facet_count && s->id == id; ++s) {
+        Facet& facet = c.facets[s->facet];
+        if (pass == 1) facet.renditions[facet.rendition_count] = {e.key, e.value};
+        ++facet.rendition_count;
+      }
     }
+    if (pass == 1) break;
+    for (uint32_t f = 0; f < c.facet_count; ++f) {
+      Facet& facet = c.facets[f];
+      if (facet.rendition_count == 0) continue;
+      facet.renditions = static_cast<RenditionRef*>(
+          Mem_AllocZeroed(static_cast<size_t>(facet.rendition_count), sizeof(RenditionRef)));
+      if (facet.renditions == nullptr) {
+        Mem_Free(slots);
+        return Fail(ENOMEM);
+      }
+      facet.rendition_count = 0;
+    }
+  }
+  Mem_Free(slots);
+  return true;
+}
+
+// Labels of the blocks the loader reads by name.
+constexpr const char* kKnownLabels[] = {"CARHEADER",  "KEYFORMAT",          "EXTENDED_METADATA",
+                                        "RENDITIONS", "FACETKEYS",          "BITMAPKEYS",
+                                        "CARGLOBALS", "KEYFORMATWORKAROUND"};
+
+bool IsKnownLabel(const char* label) {
+  for (const char* known : kKnownLabels) {
+    if (std::strcmp(label, known) == 0) return true;
+  }
+  return false;
+}
+
+bool LooksLikeTreeHeader(const BOMBlock& b) {
+  return (b.size == kTreeHeaderSize || b.size == kTreeHeaderExtendedSize) &&
+         std::memcmp(b.data, "tree", 4) == 0;
+}
+
+CatalogTreeRole RoleOfLabel(const char* label) {
+  if (std::strcmp(label, "APPEARANCEKEYS") == 0) return CatalogTreeRole::Appearances;
+  if (std::strcmp(label, "COLORS") == 0) return CatalogTreeRole::Colors;
+  if (std::strcmp(label, "FONTSIZES") == 0) return CatalogTreeRole::FontSizes;
+  return CatalogTreeRole::Other;
+}
+
+// Marks a block not claimed by anything else.
+void MarkUnclaimed(BOMStore& store, uint32_t index, BlockKind kind) {
+  BOMBlock* block = BOMStore_Block(store, index);
+  if (block != nullptr && block->kind == BlockKind::None) block->kind = kind;
+}
+
+// Opens every other labelled tree, read as stored. One that cannot be read,
+// or whose header or nodes belong to something else, is left unclassified.
+bool LoadOtherTrees(AssetsCatalog& c) {
+  BOMStore& store = c.store;
+  uint32_t candidates = 0;
+  for (uint64_t i = 0; i < store.count; ++i) {
+    const BOMBlock& b = store.blocks[i];
+    if (b.label != nullptr && b.label[0] != '\0' && !IsKnownLabel(b.label) &&
+        LooksLikeTreeHeader(b) && candidates < kMaxOtherTrees) {
+      ++candidates;
+    }
+  }
+  if (candidates == 0) return true;
+  c.other_trees = static_cast<CatalogTree*>(Mem_AllocZeroed(candidates, sizeof(CatalogTree)));
+  if (c.other_trees == nullptr) return Fail(ENOMEM);
+  for (uint32_t t = 0; t < candidates; ++t) c.other_trees[t] = CatalogTree{};
+  for (uint64_t i = 0; i < store.count && c.other_tree_count < candidates; ++i) {
+    const BOMBlock& b = store.blocks[i];
+    if (b.label == nullptr || b.label[0] == '\0' || IsKnownLabel(b.label) ||
+        !LooksLikeTreeHeader(b) || BOMStore_FindBlockByLabel(store, b.label) != int32_t(i)) {
+      continue;
+    }
+    CatalogTree& slot = c.other_trees[c.other_tree_count];
+    if (!BOMTree_OpenAsRead(store, static_cast<int32_t>(i), slot.tree)) {
+      if (errno == ENOMEM) return false;
+      continue;
+    }
+    bool claimed = b.kind != BlockKind::None;
+    for (uint32_t n = 0; n < BOMTree_NodeCount(slot.tree) && !claimed; ++n) {
+      claimed = store.blocks[BOMTree_NodeIndex(slot.tree, n)].kind != BlockKind::None;
+    }
+    if (claimed) {
+      BOMTree_Close(slot.tree);
+      continue;
+    }
+    slot.role = RoleOfLabel(b.label);
+    BOMTree_MarkBlocks(store, slot.tree);
+    BlockKind key_kind = BlockKind::TreeKey;
+    BlockKind value_kind = BlockKind::TreeValue;
+    switch (slot.role) {
+      case CatalogTreeRole::Appearances:
+        key_kind = BlockKind::AppearanceKey;
+        value_kind = BlockKind::AppearanceValue;
+        break;
+      case CatalogTreeRole::Colors:
+        key_kind = BlockKind::ColorKey;
+        value_kind = BlockKind::ColorValue;
+        break;
+      case CatalogTreeRole::FontSizes:
+        key_kind = BlockKind::FontSizeKey;
+        value_kind = BlockKind::FontSizeValue;
+        break;
+      case CatalogTreeRole::Other:
+        break;
+    }
+    const bool keys_are_blocks = BOMTree_Flags(slot.tree) != 1;
+    for (uint32_t e = 0; e < BOMTree_EntryCount(slot.tree); ++e) {
+      const BOMTreeEntry entry = BOMTree_GetEntry(slot.tree, e);
+      if (keys_are_blocks) MarkUnclaimed(store, entry.key, key_kind);
+      MarkUnclaimed(store, entry.value, value_kind);
+    }
+    ++c.other_tree_count;
   }
   return true;
 }
@@ -109,9 +262,17 @@ AssetsCatalog& AssetsCatalog::operator=(AssetsCatalog&& other) noexcept {
   renditions_tree = other.renditions_tree;
   facets = other.facets;
   facet_count = other.facet_count;
-  // Leave the source as a freshly constructed record.
+  other_trees = other.other_trees;
+  other_tree_count = other.other_tree_count;
+  key_format_workaround_index = other.key_format_workaround_index;
+  // Leave the source as a freshly constructed record (what it owned is ours).
   other.facets = nullptr;
   other.facet_count = 0;
+  other.other_trees = nullptr;
+  other.other_tree_count = 0;
+  other.facet_keys_tree = BOMTree{};
+  other.bitmap_keys_tree = BOMTree{};
+  other.renditions_tree = BOMTree{};
   AssetsCatalog_Free(other);
   return *this;
 }
@@ -126,6 +287,16 @@ void AssetsCatalog_Free(AssetsCatalog& catalog) {
   Mem_Free(catalog.facets);
   catalog.facets = nullptr;
   catalog.facet_count = 0;
+  for (uint32_t i = 0; i < catalog.other_tree_count && catalog.other_trees != nullptr; ++i) {
+    BOMTree_Close(catalog.other_trees[i].tree);
+  }
+  Mem_Free(catalog.other_trees);
+  catalog.other_trees = nullptr;
+  catalog.other_tree_count = 0;
+  catalog.key_format_workaround_index = -1;
+  BOMTree_Close(catalog.facet_keys_tree);
+  BOMTree_Close(catalog.bitmap_keys_tree);
+  BOMTree_Close(catalog.renditions_tree);
   BOMStore_Free(catalog.store);
   catalog.header_index = -1;
   catalog.renditions_tree_index = -1;
@@ -137,9 +308,6 @@ void AssetsCatalog_Free(AssetsCatalog& catalog) {
   catalog.key_format = nullptr;
   catalog.key_format_attributes = nullptr;
   catalog.metadata = nullptr;
-  catalog.facet_keys_tree = BOMTree{};
-  catalog.bitmap_keys_tree = BOMTree{};
-  catalog.renditions_tree = BOMTree{};
 }
 
 namespace {
@@ -164,27 +332,42 @@ bool LoadFromStore(AssetsCatalog& c) {
   const uint32_t key_count = LoadU32LEAt(key_format->bytes(), kKeyFormatCountAt);
   if (key_format->size != kKeyFormatHeadSize + uint64_t{4} * key_count) return Fail(EINVAL);
 
+  // The metadata and BITMAPKEYS carry nothing a reader needs: either may be
+  // missing, but when present they must be well formed.
   c.metadata_index = BOMStore_FindBlockByLabel(store, "EXTENDED_METADATA");
-  BOMBlock* metadata = BOMStore_Block(store, c.metadata_index);
-  if (metadata == nullptr || metadata->size != kExtendedMetadataSize) return Fail(EINVAL);
-  metadata->kind = BlockKind::Metadata;
-  c.metadata = reinterpret_cast<ExtendedMetadata*>(metadata->data);
+  if (BOMBlock* metadata = BOMStore_Block(store, c.metadata_index)) {
+    if (metadata->size != kExtendedMetadataSize) return Fail(EINVAL);
+    metadata->kind = BlockKind::Metadata;
+    c.metadata = reinterpret_cast<ExtendedMetadata*>(metadata->data);
+  }
 
-  // Open the three trees before anything walks them; each open checks that
-  // its entries name blocks inside the table.
+  c.key_format_workaround_index = BOMStore_FindBlockByLabel(store, "KEYFORMATWORKAROUND");
+  if (BOMBlock* workaround = BOMStore_Block(store, c.key_format_workaround_index)) {
+    workaround->kind = BlockKind::KeyFormatWorkaround;
+  }
+  if (BOMBlock* globals = BOMStore_Block(store, BOMStore_FindBlockByLabel(store, "CARGLOBALS"))) {
+    globals->kind = BlockKind::CarGlobals;
+  }
+
+  // Open the trees before anything walks them; each open checks that its
+  // entries name blocks inside the table.
   if (!OpenTree(store, "RENDITIONS", c.renditions_tree_index, c.renditions_tree)) return false;
   if (!OpenTree(store, "FACETKEYS", c.facet_keys_tree_index, c.facet_keys_tree)) return false;
-  if (!OpenTree(store, "BITMAPKEYS", c.bitmap_keys_tree_index, c.bitmap_keys_tree)) return false;
-  if (!TreesAreDistinct(c)) return Fail(EINVAL);
+  c.bitmap_keys_tree_index = BOMStore_FindBlockByLabel(store, "BITMAPKEYS");
+  if (c.bitmap_keys_tree_index >= 0 &&
+      !BOMTree_Open(store, c.bitmap_keys_tree_index, c.bitmap_keys_tree)) {
+    return false;
+  }
+  if (!TreesAreDistinct(c)) return false;
 
-  const uint16_t renditions = BOMTree_LeafCount(c.renditions_tree);
+  const uint32_t renditions = BOMTree_EntryCount(c.renditions_tree);
   for (uint32_t i = 0; i < renditions; ++i) {
     const BOMTreeEntry e = BOMTree_GetEntry(c.renditions_tree, i);
     MarkBlock(store, e.key, BlockKind::RenditionKey);
     MarkBlock(store, e.value, BlockKind::RenditionValue);
   }
 
-  const uint16_t facets = BOMTree_LeafCount(c.facet_keys_tree);
+  const uint32_t facets = BOMTree_EntryCount(c.facet_keys_tree);
   c.facets = static_cast<Facet*>(Mem_AllocZeroed(facets, sizeof(Facet)));
   if (c.facets == nullptr) return Fail(ENOMEM);
   c.facet_count = facets;
@@ -192,13 +375,14 @@ bool LoadFromStore(AssetsCatalog& c) {
   for (uint32_t i = 0; i < facets; ++i) {
     if (!LoadFacet(c, i)) return false;
   }
+  if (!AttachRenditions(c)) return false;
 
   // BITMAPKEYS keys are facet ids: only the values are blocks.
-  const uint16_t bitmaps = BOMTree_LeafCount(c.bitmap_keys_tree);
+  const uint32_t bitmaps = BOMTree_EntryCount(c.bitmap_keys_tree);
   for (uint32_t i = 0; i < bitmaps; ++i) {
     MarkBlock(store, BOMTree_GetEntry(c.bitmap_keys_tree, i).value, BlockKind::BitmapKey);
   }
-  return true;
+  return LoadOtherTrees(c);
 }
 
 }  // namespace
@@ -239,11 +423,22 @@ uint32_t KeyFormat_Attribute(const AssetsCatalog& catalog, uint32_t i) {
   return LoadU32LEAt(block.bytes(), kKeyFormatHeadSize + uint64_t{4} * i);
 }
 
+uint32_t KeyFormat_EffectiveAttribute(const AssetsCatalog& catalog, uint32_t i) {
+  const uint32_t stored = KeyFormat_Attribute(catalog, i);
+  if (stored != kAttrPlaceholder) return stored;
+  const BOMBlock* workaround = BOMStore_Block(catalog.store, catalog.key_format_workaround_index);
+  if (workaround == nullptr || !Range_Fits(uint64_t{4} * i, 4, workaround->bytes().size())) {
+    return stored;
+  }
+  const uint32_t substitute = LoadU32LEAt(workaround->bytes(), uint64_t{4} * i);
+  return substitute != 0 ? substitute : stored;
+}
+
 int32_t RenditionKey_GetAttribute(const AssetsCatalog& catalog, const BOMBlock& key_block,
                                   uint32_t attribute) {
   const uint32_t count = KeyFormat_Count(catalog);
   for (uint32_t i = 0; i < count; ++i) {
-    if (KeyFormat_Attribute(catalog, i) != attribute) continue;
+    if (KeyFormat_EffectiveAttribute(catalog, i) != attribute) continue;
     // A key too short for this position lacks the attribute.
     if (!Range_Fits(uint64_t{2} * i, 2, key_block.bytes().size())) return -1;
     return LoadU16LEAt(key_block.bytes(), uint64_t{2} * i);
@@ -262,6 +457,33 @@ int32_t FacetValue_GetAttribute(const BOMBlock& facet_value_block, uint32_t attr
     if (LoadU16LEAt(b, at) == attribute) return LoadU16LEAt(b, at + 2);
   }
   return -1;
+}
+
+const char* AssetsCatalog_AppearanceName(const AssetsCatalog& catalog, int32_t value) {
+  for (uint32_t t = 0; t < catalog.other_tree_count; ++t) {
+    const CatalogTree& other = catalog.other_trees[t];
+    if (other.role != CatalogTreeRole::Appearances) continue;
+    for (uint32_t e = 0; e < BOMTree_EntryCount(other.tree); ++e) {
+      const BOMTreeEntry entry = BOMTree_GetEntry(other.tree, e);
+      const BOMBlock& id = EntryBlock(catalog.store, entry.value);
+      const BOMBlock& name = EntryBlock(catalog.store, entry.key);
+      if (id.size >= 2 && name.data != nullptr && LoadU16LEAt(id.bytes(), 0) == value) {
+        return reinterpret_cast<const char*>(name.data);
+      }
+    }
+  }
+  return nullptr;
+}
+
+const BOMTree* AssetsCatalog_TreeOfBlock(const AssetsCatalog& catalog, uint64_t index) {
+  for (const BOMTree* tree :
+       {&catalog.renditions_tree, &catalog.facet_keys_tree, &catalog.bitmap_keys_tree}) {
+    if (BOMTree_UsesBlock(*tree, index)) return tree;
+  }
+  for (uint32_t t = 0; t < catalog.other_tree_count; ++t) {
+    if (BOMTree_UsesBlock(catalog.other_trees[t].tree, index)) return &catalog.other_trees[t].tree;
+  }
+  return nullptr;
 }
 
 }  // namespace skarvel

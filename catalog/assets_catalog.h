@@ -4,6 +4,11 @@
 // FACETKEYS and BITMAPKEYS trees), the facet list built while loading, and
 // the accessors the commands use. The catalog's own blocks are little-endian
 // and used in place.
+//
+// Catalogs made by newer tools also carry trees in newer shapes (read as
+// stored, see bom/bom_tree.h), more labelled trees (APPEARANCEKEYS, COLORS,
+// FONTSIZES, ...) and plain blocks (CARGLOBALS, KEYFORMATWORKAROUND); they may
+// lack BITMAPKEYS and EXTENDED_METADATA. All of them load for reading.
 
 #include <cstddef>
 #include <cstdint>
@@ -78,9 +83,33 @@ struct Facet {
   int32_t rendition_count = 0;
 };
 
-// An open catalog. Owns its store and facet list; the pointers and tree views
-// point into block data and are refreshed whenever a block is inserted.
-// Move-only; the destructor calls AssetsCatalog_Free.
+// What a labelled tree other than the three main ones holds.
+enum class CatalogTreeRole : uint8_t {
+  Appearances = 1,  // APPEARANCEKEYS: appearance name -> u16 id (the values of attribute 7)
+  Colors = 2,       // COLORS: named system colours
+  FontSizes = 3,    // FONTSIZES: font size name -> f32
+  Other = 4,        // FONTS, GLYPHS, BEZELS and any other tree: entries not decoded
+};
+
+// A labelled tree other than RENDITIONS, FACETKEYS and BITMAPKEYS, read as
+// stored. Plain record owned by the catalog (its view's arrays).
+struct CatalogTree {
+  CatalogTreeRole role = CatalogTreeRole::Other;
+  BOMTree tree;  // tree.header_index is its labelled header block
+};
+
+// At most this many other labelled trees are opened; the rest list as
+// unknown blocks.
+inline constexpr uint32_t kMaxOtherTrees = 64;
+
+// An open catalog. Owns its store, facet list and the arrays of its tree
+// views; the pointers and tree views point into block data and are refreshed
+// whenever a block is inserted. Move-only; the destructor calls
+// AssetsCatalog_Free.
+//
+// Walk a tree's entries with BOMTree_EntryCount and BOMTree_GetEntry (any
+// shape). metadata is null and bitmap_keys_tree_index -1 when the catalog
+// has no such block.
 struct AssetsCatalog {
   BOMStore store;
   int32_t header_index = -1;
@@ -98,6 +127,9 @@ struct AssetsCatalog {
   BOMTree renditions_tree;
   Facet* facets = nullptr;
   uint32_t facet_count = 0;
+  CatalogTree* other_trees = nullptr;  // owned, in label block order
+  uint32_t other_tree_count = 0;
+  int32_t key_format_workaround_index = -1;  // "KEYFORMATWORKAROUND", or -1
 
   AssetsCatalog() = default;
   AssetsCatalog(const AssetsCatalog&) = delete;
@@ -108,7 +140,9 @@ struct AssetsCatalog {
 };
 
 // Loads a catalog. False when the file is not a usable catalog (the store
-// layer has printed its own messages; the catalog layer prints nothing).
+// layer has printed its own messages; the catalog layer prints nothing):
+// errno EINVAL or ENOMEM. A labelled tree other than the main three that
+// cannot be read is left unclassified rather than refused.
 [[nodiscard]] bool AssetsCatalog_Load(AssetsCatalog& catalog, const char* path);
 // The same on bytes in memory (`name` stands for the path in messages).
 [[nodiscard]] bool AssetsCatalog_LoadFromBytes(AssetsCatalog& catalog,
@@ -118,15 +152,29 @@ void AssetsCatalog_Free(AssetsCatalog& catalog);
 // First facet, in list order, whose name equals `name`; null otherwise.
 const Facet* AssetsCatalog_FindFacetByName(const AssetsCatalog& catalog, const char* name);
 
-// Number of attributes in the key format, and the identifier at position i.
+// Number of attributes in the key format, and the identifier at position i
+// as stored.
 uint32_t KeyFormat_Count(const AssetsCatalog& catalog);
 uint32_t KeyFormat_Attribute(const AssetsCatalog& catalog, uint32_t i);
+// The attribute that position i really holds: where the key format stores
+// the placeholder attribute 5 and KEYFORMATWORKAROUND names a substitute at
+// that position, the substitute; otherwise the stored identifier.
+uint32_t KeyFormat_EffectiveAttribute(const AssetsCatalog& catalog, uint32_t i);
 // The key's 16-bit value at the first key-format position holding
-// `attribute`; -1 when the key format lacks it (or the key is too short).
+// `attribute` (after substitution); -1 when the key format lacks it (or the
+// key is too short).
 int32_t RenditionKey_GetAttribute(const AssetsCatalog& catalog, const BOMBlock& key_block,
                                   uint32_t attribute);
 // The value of the first pair with `attribute`; -1 when there is none (or the
 // block is too short to hold it).
 int32_t FacetValue_GetAttribute(const BOMBlock& facet_value_block, uint32_t attribute);
+
+// The name APPEARANCEKEYS gives to appearance id `value` (a NUL-terminated
+// view into the key block, valid until a block is inserted); null when the
+// catalog has no such entry.
+const char* AssetsCatalog_AppearanceName(const AssetsCatalog& catalog, int32_t value);
+// The open tree (main or other) whose header or node is block `index`; null
+// when none is.
+const BOMTree* AssetsCatalog_TreeOfBlock(const AssetsCatalog& catalog, uint64_t index);
 
 }  // namespace skarvel

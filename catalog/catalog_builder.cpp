@@ -24,8 +24,8 @@ namespace {
 constexpr uint32_t kRenditionsNodeSize = 4096;
 constexpr uint32_t kFacetKeysNodeSize = 4096;
 constexpr uint32_t kBitmapKeysNodeSize = 1024;
-constexpr uint64_t kKeySize = 2 * kDefaultKeyFormat.size();                 // 34
-constexpr uint64_t kFacetValueSize = 6 + 4 * 3;                             // 18
+constexpr uint64_t kKeySize = 2 * kDefaultKeyFormat.size();  // 34
+constexpr uint64_t kFacetValueSize = 6 + 4 * 3;              // 18
 constexpr uint64_t kBitmapKeyHeadSize = 16;
 constexpr uint64_t kBitmapKeySize = kBitmapKeyHeadSize + 4 * kDefaultKeyFormat.size();  // 84
 constexpr uint64_t kPlatformFieldSize = 256;
@@ -91,6 +91,15 @@ bool RefreshViews(AssetsCatalog& c) {
          BOMTree_Open(store, c.bitmap_keys_tree_index, c.bitmap_keys_tree);
 }
 
+// Blocks can be inserted only where every reference to a block index is one
+// this builder renumbers: the three trees in the older single-node form and
+// no other labelled trees. Trees in newer shapes are kept exactly as read.
+bool CanInsertBlocks(const AssetsCatalog& c) {
+  return BOMTree_IsOlderForm(c.renditions_tree) && BOMTree_IsOlderForm(c.facet_keys_tree) &&
+         BOMTree_IsOlderForm(c.bitmap_keys_tree) && c.other_tree_count == 0 &&
+         c.metadata != nullptr;
+}
+
 // New keys, facet values and bitmap keys are laid out in the default format;
 // mixing them into a catalog keyed differently would corrupt it.
 bool HasDefaultKeyFormat(const AssetsCatalog& c) {
@@ -108,7 +117,7 @@ bool IsReferenced(const AssetsCatalog& c, uint32_t index) {
     const BOMTree& tree = *trees[t];
     if (tree.header == nullptr) continue;
     if (BOMTree_ChildIndex(tree) == index) return true;
-    for (uint32_t i = 0; i < BOMTree_LeafCount(tree); ++i) {
+    for (uint32_t i = 0; i < BOMTree_EntryCount(tree); ++i) {
       const BOMTreeEntry e = BOMTree_GetEntry(tree, i);
       if (e.value == index || (t < 2 && e.key == index)) return true;
     }
@@ -237,30 +246,27 @@ bool AssetsCatalog_CreateNew(AssetsCatalog& catalog, const char* platform) {
   CopyText(metadata.coretheme_id, sizeof metadata.coretheme_id, kCoreThemeIdentifier);
 
   BOMStore& store = catalog.store;
-  const bool ok =
-      BOMStore_WriteBlock(store, 1, "CARHEADER", &header, sizeof header) &&
-      BOMTree_Create(store, 2, "RENDITIONS", kRenditionsNodeSize, 0) &&
-      BOMTree_Create(store, 4, "FACETKEYS", kFacetKeysNodeSize, 0) &&
-      BOMStore_WriteBlock(store, 6, "KEYFORMAT", key_format, sizeof key_format) &&
-      BOMStore_WriteBlock(store, 7, "EXTENDED_METADATA", &metadata, sizeof metadata) &&
-      BOMTree_Create(store, 8, "BITMAPKEYS", kBitmapKeysNodeSize, 1);
+  const bool ok = BOMStore_WriteBlock(store, 1, "CARHEADER", &header, sizeof header) &&
+                  BOMTree_Create(store, 2, "RENDITIONS", kRenditionsNodeSize, 0) &&
+                  BOMTree_Create(store, 4, "FACETKEYS", kFacetKeysNodeSize, 0) &&
+                  BOMStore_WriteBlock(store, 6, "KEYFORMAT", key_format, sizeof key_format) &&
+                  BOMStore_WriteBlock(store, 7, "EXTENDED_METADATA", &metadata, sizeof metadata) &&
+                  BOMTree_Create(store, 8, "BITMAPKEYS", kBitmapKeysNodeSize, 1);
   if (!ok) return false;
 
   for (uint64_t i = 0; i < store.count; ++i) store.blocks[i].kind = BlockKind::None;
-  constexpr BlockKind kKinds[] = {BlockKind::CarHeader, BlockKind::TreeHeader, BlockKind::TreeBase,
-                                  BlockKind::TreeHeader, BlockKind::TreeBase,  BlockKind::KeyFormat,
-                                  BlockKind::Metadata,  BlockKind::TreeHeader, BlockKind::TreeBase};
+  constexpr BlockKind kKinds[] = {
+      BlockKind::CarHeader,  BlockKind::TreeHeader, BlockKind::TreeBase,
+      BlockKind::TreeHeader, BlockKind::TreeBase,   BlockKind::KeyFormat,
+      BlockKind::Metadata,   BlockKind::TreeHeader, BlockKind::TreeBase};
   for (int i = 0; i < 9; ++i) store.blocks[i + 1].kind = kKinds[i];
   return RefreshViews(catalog);
 }
 
 bool AssetsCatalog_InsertBlock(AssetsCatalog& catalog, int32_t index) {
   BOMStore& store = catalog.store;
-  if (index < 0 || static_cast<uint64_t>(index) >= store.count ||
-      catalog.renditions_tree.header == nullptr || catalog.facet_keys_tree.header == nullptr ||
-      catalog.bitmap_keys_tree.header == nullptr) {
-    return Fail(EINVAL);
-  }
+  if (index < 0 || static_cast<uint64_t>(index) >= store.count) return Fail(EINVAL);
+  if (!CanInsertBlocks(catalog)) return Fail(ENOTSUP);
   const uint64_t last = store.count - 1;
   // The table never grows here. An empty last entry that something still
   // names cannot be pushed out of the table either.
@@ -284,7 +290,7 @@ bool AssetsCatalog_InsertBlock(AssetsCatalog& catalog, int32_t index) {
                       &catalog.bitmap_keys_tree};
   for (int t = 0; t < 3; ++t) {
     BOMTree& tree = *open[t];
-    for (uint32_t i = 0; i < BOMTree_LeafCount(tree); ++i) {
+    for (uint32_t i = 0; i < BOMTree_EntryCount(tree); ++i) {
       BOMTreeEntry e = BOMTree_GetEntry(tree, i);
       e.value = Bump(e.value, k);
       if (t < 2) e.key = Bump(e.key, k);  // BITMAPKEYS keys are facet ids
@@ -303,11 +309,8 @@ bool AssetsCatalog_InsertBlock(AssetsCatalog& catalog, int32_t index) {
 
 int32_t AssetsCatalog_AddFacet(AssetsCatalog& catalog, const char* name, int32_t element,
                                int32_t part, int32_t* bitmap_key) {
-  if (name == nullptr || catalog.facet_keys_tree.header == nullptr ||
-      catalog.bitmap_keys_tree.header == nullptr) {
-    return FailIndex(EINVAL);
-  }
-  if (!HasDefaultKeyFormat(catalog)) {
+  if (name == nullptr) return FailIndex(EINVAL);
+  if (!HasDefaultKeyFormat(catalog) || !CanInsertBlocks(catalog)) {
     return FailIndex(ENOTSUP);
   }
   if (!BOMTree_HasRoom(catalog.facet_keys_tree) || !BOMTree_HasRoom(catalog.bitmap_keys_tree)) {
@@ -361,10 +364,11 @@ int32_t AssetsCatalog_AddFacet(AssetsCatalog& catalog, const char* name, int32_t
 
   // Names are ordered by their bytes; a name that is a prefix of another (or
   // has one as its prefix) goes after it.
-  const uint16_t count = BOMTree_LeafCount(catalog.facet_keys_tree);
+  const uint32_t count = BOMTree_EntryCount(catalog.facet_keys_tree);
   uint32_t position = count;
   for (uint32_t i = 0; i < count; ++i) {
-    const BOMBlock& key = EntryBlock(catalog.store, BOMTree_GetEntry(catalog.facet_keys_tree, i).key);
+    const BOMBlock& key =
+        EntryBlock(catalog.store, BOMTree_GetEntry(catalog.facet_keys_tree, i).key);
     const uint64_t shorter = key.size < name_length ? key.size : name_length;
     if (shorter > 0 && std::memcmp(key.data, name, static_cast<size_t>(shorter)) > 0) {
       position = i;
@@ -399,21 +403,19 @@ int32_t AssetsCatalog_AddFacet(AssetsCatalog& catalog, const char* name, int32_t
 
   AdoptData(catalog.store.blocks[bitmap_slot], bitmap_data, kBitmapKeySize, BlockKind::BitmapKey);
   if (bitmap_key != nullptr) *bitmap_key = bitmap_slot;
-  (void)BOMTree_InsertEntry(catalog.bitmap_keys_tree, position,
-                            static_cast<uint32_t>(bitmap_slot), static_cast<uint32_t>(id));
+  (void)BOMTree_InsertEntry(catalog.bitmap_keys_tree, position, static_cast<uint32_t>(bitmap_slot),
+                            static_cast<uint32_t>(id));
   return id;
 }
 
-int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id,
-                                   int32_t attributes[], uint32_t width, uint32_t height,
-                                   uint32_t scale_factor, const char pixel_format[4],
-                                   uint32_t colorspace_id, uint32_t layout, const char* name,
-                                   uint32_t bitmap_count) {
-  if (attributes == nullptr || pixel_format == nullptr || name == nullptr ||
-      catalog.renditions_tree.header == nullptr) {
+int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id, int32_t attributes[],
+                                   uint32_t width, uint32_t height, uint32_t scale_factor,
+                                   const char pixel_format[4], uint32_t colorspace_id,
+                                   uint32_t layout, const char* name, uint32_t bitmap_count) {
+  if (attributes == nullptr || pixel_format == nullptr || name == nullptr) {
     return FailIndex(EINVAL);
   }
-  if (!HasDefaultKeyFormat(catalog)) {
+  if (!HasDefaultKeyFormat(catalog) || !CanInsertBlocks(catalog)) {
     return FailIndex(ENOTSUP);
   }
   Facet* facet = nullptr;
@@ -427,8 +429,9 @@ int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id,
   auto* value_data = static_cast<uint8_t*>(Mem_AllocZeroed(kCSIHeaderSize + 1, 1));
   bool list_ok = true;
   if (facet != nullptr) {
-    auto* grown = static_cast<RenditionRef*>(Mem_Realloc(
-        facet->renditions, (static_cast<size_t>(facet->rendition_count) + 1) * sizeof(RenditionRef)));
+    auto* grown = static_cast<RenditionRef*>(
+        Mem_Realloc(facet->renditions,
+                    (static_cast<size_t>(facet->rendition_count) + 1) * sizeof(RenditionRef)));
     if (grown != nullptr) {
       facet->renditions = grown;
     } else {
@@ -445,8 +448,9 @@ int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id,
   if (facet != nullptr) attributes[kAttrElement] = facet->element;
   const std::span<uint8_t> key(key_data, kKeySize);
   for (size_t j = 0; j < kDefaultKeyFormat.size(); ++j) {
-    StoreU16LEAt(key, 2 * j,
-                 static_cast<uint16_t>(static_cast<uint32_t>(attributes[kDefaultKeyFormat[j].attribute])));
+    StoreU16LEAt(
+        key, 2 * j,
+        static_cast<uint16_t>(static_cast<uint32_t>(attributes[kDefaultKeyFormat[j].attribute])));
   }
   auto* header = reinterpret_cast<CSIHeader*>(value_data);
   std::memcpy(header->magic, "ISTC", 4);
@@ -461,7 +465,7 @@ int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id,
   Set(header->bitmap_count, bitmap_count);
 
   // Keys are ordered by their bytes; an equal key goes after the existing one.
-  const uint16_t count = BOMTree_LeafCount(catalog.renditions_tree);
+  const uint32_t count = BOMTree_EntryCount(catalog.renditions_tree);
   uint32_t position = count;
   for (uint32_t i = 0; i < count; ++i) {
     const BOMBlock& existing =
@@ -487,7 +491,7 @@ int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id,
     facet->renditions[facet->rendition_count++] = {static_cast<uint32_t>(slot),
                                                    static_cast<uint32_t>(slot + 1)};
   }
-  Set(catalog.header->rendition_count, BOMTree_LeafCount(catalog.renditions_tree));
+  Set(catalog.header->rendition_count, BOMTree_EntryCount(catalog.renditions_tree));
   return slot + 1;
 }
 
@@ -510,16 +514,16 @@ bool BitmapKey_SetAttributeMask(BOMBlock& bitmap_key, uint32_t attribute, uint32
 bool AssetsCatalog_Save(AssetsCatalog& catalog, const char* path) {
   const int32_t header_index = BOMStore_FindBlockByLabel(catalog.store, "CARHEADER");
   BOMBlock* header = BOMStore_Block(catalog.store, header_index);
-  if (header == nullptr || header_index != catalog.header_index ||
-      header->size != kCARHeaderSize || catalog.renditions_tree.header == nullptr ||
-      catalog.facet_keys_tree.header == nullptr || catalog.bitmap_keys_tree.header == nullptr) {
+  if (header == nullptr || header_index != catalog.header_index || header->size != kCARHeaderSize) {
     return Fail(EINVAL);
   }
   CatalogRandom_Seed();
   DrawIdentity(*reinterpret_cast<CARHeader*>(header->data));
 
   // The trees go to file order only while the image is laid out; the file
-  // itself is written after they are back in host order.
+  // itself is written after they are back in host order. Trees read as
+  // stored (newer shapes, other labelled trees) were never converted and are
+  // written exactly as read.
   BOMTree_ToggleByteOrder(catalog.renditions_tree);
   BOMTree_ToggleByteOrder(catalog.facet_keys_tree);
   BOMTree_ToggleByteOrder(catalog.bitmap_keys_tree);

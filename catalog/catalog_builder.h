@@ -15,11 +15,15 @@ namespace skarvel {
 // Opens an empty slot at `index`, renumbering every reference (tree child
 // indices, tree entries, facet rendition lists) and refreshing the record's
 // pointers and views. ENOSPC when the last table entry is in use or still
-// named by a tree; EINVAL for an index outside the table. Never grows the table.
+// named by a tree; EINVAL for an index outside the table; ENOTSUP when the
+// catalog holds references this builder does not renumber (a main tree not
+// in the older single-node form, another labelled tree) or no
+// EXTENDED_METADATA. Never grows the table.
 [[nodiscard]] bool AssetsCatalog_InsertBlock(AssetsCatalog& catalog, int32_t index);
 // Adds a facet; returns its new id, or -1 with ENOSPC (a full tree or block
 // table), ENOMEM, or ENOTSUP (the catalog's key format is not the default
-// one). `bitmap_key` (optional) receives the new bitmap key block's index,
+// one, or blocks cannot be inserted, see AssetsCatalog_InsertBlock; such a
+// catalog is left untouched). `bitmap_key` (optional) receives the new bitmap key block's index,
 // valid until the next block insertion. A failure changes no tree or list
 // (slots already opened stay as empty blocks).
 int32_t AssetsCatalog_AddFacet(AssetsCatalog& catalog, const char* name, int32_t element,
@@ -44,7 +48,8 @@ int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id,
 // succeeded ("/stdout/" and "/stderr/" are written directly). A failed save
 // leaves the previous file untouched and no temporary file; errno is the
 // system's code, ENOMEM or EINVAL (no usable CARHEADER). The trees are
-// restored to host order whatever the outcome.
+// restored to host order whatever the outcome; trees read as stored are
+// written byte for byte as they were read.
 [[nodiscard]] bool AssetsCatalog_Save(AssetsCatalog& catalog, const char* path);
 
 // The catalog's pseudo-random generator: 0 to 32767 per draw, seeded from the

@@ -16,20 +16,21 @@ constexpr ValueName kPartNames[] = {{181, "arreferenceimage OR packed asset"},
                                     {218, "scaling information"},
                                     {220, "appiconset"}};
 constexpr ValueName kSizeNames[] = {{0, "regular"}, {1, "small"}, {2, "mini"}, {3, "large"}};
-constexpr ValueName kDirectionNames[] = {{0, "horizontal"},   {1, "vertical"},
-                                         {2, "pointing up"},  {3, "pointing down"},
+constexpr ValueName kDirectionNames[] = {{0, "horizontal"},    {1, "vertical"},
+                                         {2, "pointing up"},   {3, "pointing down"},
                                          {4, "pointing left"}, {5, "pointing right"}};
 constexpr ValueName kValueNames[] = {{0, "off"}, {1, "on"}, {2, "mixed"}};
-constexpr ValueName kStateNames[] = {{0, "normal"},   {1, "rollover"},          {2, "pressed"},
-                                     {3, "obsolete inactive"}, {4, "disabled"}, {5, "deeply pressed"}};
-constexpr ValueName kLayerNames[] = {{0, "base"},     {1, "highlight"},       {2, "mask"},
-                                     {3, "pulse"},    {4, "hit mask"},        {5, "pattern overlay"},
-                                     {6, "outline"},  {7, "interior"}};
+constexpr ValueName kStateNames[] = {{0, "normal"},   {1, "rollover"},
+                                     {2, "pressed"},  {3, "obsolete inactive"},
+                                     {4, "disabled"}, {5, "deeply pressed"}};
+constexpr ValueName kLayerNames[] = {{0, "base"},    {1, "highlight"}, {2, "mask"},
+                                     {3, "pulse"},   {4, "hit mask"},  {5, "pattern overlay"},
+                                     {6, "outline"}, {7, "interior"}};
 constexpr ValueName kScaleNames[] = {{0, ""}, {1, "1x"}, {2, "2x"}, {3, "3x"}};
 constexpr ValueName kPresentationStateNames[] = {
     {0, "active"}, {1, "inactive"}, {2, "active main"}};
-constexpr ValueName kIdiomNames[] = {{0, "universal"}, {1, "iphone"}, {2, "ipad"},
-                                     {3, "tv"},        {4, "car"},    {5, "watch"},
+constexpr ValueName kIdiomNames[] = {{0, "universal"},    {1, "iphone"}, {2, "ipad"},
+                                     {3, "tv"},           {4, "car"},    {5, "watch"},
                                      {6, "ios-marketing"}};
 constexpr ValueName kSizeClassNames[] = {{0, "unspecified"}, {1, "compact"}, {2, "regular"}};
 constexpr ValueName kMemoryClassNames[] = {
@@ -88,6 +89,20 @@ void RenditionAttribute_GetNames(uint32_t attribute, int32_t value, const char**
   }
   for (const ValueName& v : found->values) {
     if (v.value == value) *value_name = v.name;
+  }
+}
+
+void RenditionAttribute_GetListingNames(uint32_t attribute, int32_t value,
+                                        const char** attribute_name, const char** value_name) {
+  RenditionAttribute_GetNames(attribute, value, attribute_name, value_name);
+  static constexpr struct {
+    uint32_t attribute;
+    const char* name;
+  } kNewerNames[] = {{0, "look"},          {5, "placeholder"},   {7, "appearance"},
+                     {13, "localization"}, {26, "glyph weight"}, {27, "glyph size"}};
+  if (attribute_name == nullptr) return;
+  for (const auto& n : kNewerNames) {
+    if (n.attribute == attribute) *attribute_name = n.name;
   }
 }
 

@@ -35,6 +35,8 @@ enum class RenditionAttribute : uint16_t {
 // Attribute identifiers as plain numbers, for the places that index arrays.
 inline constexpr uint32_t kAttrElement = 1;
 inline constexpr uint32_t kAttrPart = 2;
+inline constexpr uint32_t kAttrPlaceholder = 5;  // stands for a KEYFORMATWORKAROUND substitute
+inline constexpr uint32_t kAttrAppearance = 7;   // values named by APPEARANCEKEYS
 inline constexpr uint32_t kAttrDirection = 4;
 inline constexpr uint32_t kAttrValue = 6;
 inline constexpr uint32_t kAttrDimension1 = 8;
@@ -62,5 +64,10 @@ inline constexpr std::array<KeyFormatSlot, 17> kDefaultKeyFormat = {{
 // strings ("???" when unnamed). Values are compared as signed 32-bit numbers.
 void RenditionAttribute_GetNames(uint32_t attribute, int32_t value, const char** attribute_name,
                                  const char** value_name);
+// The same names, and also the names of the attributes that newer catalogs
+// key on (0 "look", 5 "placeholder", 7 "appearance", 13 "localization", 26
+// "glyph weight", 27 "glyph size"), whose values stay "???". For listings.
+void RenditionAttribute_GetListingNames(uint32_t attribute, int32_t value,
+                                        const char** attribute_name, const char** value_name);
 
 }  // namespace skarvel

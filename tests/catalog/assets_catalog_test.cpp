@@ -194,8 +194,6 @@ TEST(AssetsCatalogLoad, MalformedCatalogsAreRefused) {
   auto length = [&](uint32_t block, uint32_t n) {
     return test::PutU32BE(l.store.BlockLengthAt(block), n);
   };
-  CatalogFileSpec no_bitmaps = TwoFacets();
-  no_bitmaps.with_bitmap_keys_tree = false;
   CatalogFileLayout el;
   const Bytes empty = test::BuildCatalogFile(CatalogFileSpec{}, &el);
   CatalogFileSpec short_format = TwoFacets();
@@ -215,13 +213,11 @@ TEST(AssetsCatalogLoad, MalformedCatalogsAreRefused) {
        test::Patched(good, test::PutU32LE(l.DataAt(l.key_format) + 8, 16))},
       {"KEYFORMAT count overflowing 32 bits",
        test::Patched(good, test::PutU32LE(l.DataAt(l.key_format) + 8, 0x40000011))},
-      {"no EXTENDED_METADATA", test::Patched(good, rename(l.metadata, "EXTENDED_METADATX"))},
       {"metadata of 1027 bytes", test::Patched(good, length(l.metadata, 1027))},
       {"no RENDITIONS", test::Patched(good, rename(l.renditions_tree, "RENDITIONX"))},
       {"no FACETKEYS", test::Patched(good, rename(l.facet_keys_tree, "FACETKEYX"))},
-      {"no BITMAPKEYS", test::BuildCatalogFile(no_bitmaps)},
-      {"29-byte RENDITIONS header", test::Patched(good, length(l.renditions_tree, 29))},
-      {"RENDITIONS root is a branch",
+      {"BITMAPKEYS header of 20 bytes", test::Patched(good, length(l.bitmap_keys_tree, 20))},
+      {"RENDITIONS root is a branch over blocks that are not nodes",
        test::Patched(good, test::PutU16BE(l.DataAt(l.renditions_node), 0))},
       {"FACETKEYS entry names a block past the table",
        test::Patched(good, test::PutU32BE(l.DataAt(l.facet_keys_node) + 12 + 4, 512))},

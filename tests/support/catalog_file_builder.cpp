@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace skarvel::test {
 
 AttributePairs FacetPairs(uint16_t element, uint16_t part, uint16_t id) {
@@ -84,6 +86,97 @@ Bytes TreeNodeBytes(uint32_t node_size, const std::vector<std::pair<uint32_t, ui
   return b;
 }
 
+Bytes TreeHeader29Bytes(uint32_t child, uint32_t node_size, uint32_t path_count, uint8_t flags,
+                        uint32_t inline_key_length) {
+  Bytes b = TreeHeaderBytes(child, node_size, path_count, flags);
+  AppendU32BE(b, inline_key_length);
+  AppendU32BE(b, 0);
+  return b;
+}
+
+Bytes BranchNodeBytes(uint32_t node_size, const std::vector<uint32_t>& children,
+                      const std::vector<uint32_t>& separators) {
+  Bytes b;
+  AppendU16BE(b, 0);
+  AppendU16BE(b, static_cast<uint16_t>(separators.size()));
+  AppendU32BE(b, 0);
+  AppendU32BE(b, 0);
+  for (size_t i = 0; i < children.size(); ++i) {
+    AppendU32BE(b, children[i]);
+    AppendU32BE(b, i < separators.size() ? separators[i] : 0);
+  }
+  if (b.size() > node_size) {
+    ADD_FAILURE() << children.size() << " children do not fit a node of " << node_size << " bytes";
+  } else {
+    AppendZeros(b, node_size - b.size());
+  }
+  return b;
+}
+
+Bytes LeafNodeBytes(uint32_t node_size, const std::vector<std::pair<uint32_t, uint32_t>>& entries,
+                    uint32_t forward, uint32_t backward, const std::vector<Bytes>& key_copies) {
+  Bytes b = TreeNodeBytes(node_size, entries);
+  b = Patched(b, Patches({PutU32BE(4, forward), PutU32BE(8, backward)}));
+  if (key_copies.empty()) return b;
+  // The copies start right after the entries and 4 zero bytes.
+  size_t at = 12 + 8 * entries.size() + 4;
+  for (const Bytes& copy : key_copies) {
+    b.resize(b.size() + copy.size());
+    if (at + copy.size() <= b.size()) std::copy(copy.begin(), copy.end(), b.begin() + long(at));
+    at += copy.size();
+  }
+  return b;
+}
+
+namespace {
+
+using Entries = std::vector<std::pair<uint32_t, uint32_t>>;
+
+// The blocks of one tree: its header, then either a single leaf or a branch
+// root whose leaves go to `leaf_indices`. `keys` are the key blocks' bytes
+// (for copies); separators are the last key of each leaf but the last.
+struct TreeBlocks {
+  Bytes header;
+  Bytes root;
+  std::vector<Bytes> leaves;
+};
+
+TreeBlocks BuildTree(const CatalogTreeShape& shape, uint32_t node_index, uint32_t node_size,
+                     uint8_t flags, const Entries& entries, const std::vector<Bytes>& keys,
+                     const std::vector<uint32_t>& leaf_indices) {
+  TreeBlocks t;
+  const auto count = static_cast<uint32_t>(entries.size());
+  t.header = shape.header_size == 29
+                 ? TreeHeader29Bytes(node_index, node_size, count, flags, shape.inline_key_length)
+                 : TreeHeaderBytes(node_index, node_size, count, flags);
+  const bool copies = shape.header_size == 29 && shape.inline_key_length != 0 &&
+                      shape.inline_key_length != 0xFFFFFFFF && keys.size() == entries.size();
+  auto leaf = [&](size_t from, size_t to, uint32_t forward, uint32_t backward) {
+    const Entries part(entries.begin() + long(from), entries.begin() + long(to));
+    std::vector<Bytes> part_keys;
+    if (copies) part_keys.assign(keys.begin() + long(from), keys.begin() + long(to));
+    return LeafNodeBytes(node_size, part, forward, backward, part_keys);
+  };
+  if (shape.leaves <= 1) {
+    t.root = leaf(0, entries.size(), 0, 0);
+    return t;
+  }
+  std::vector<uint32_t> separators;
+  const size_t n = shape.leaves;
+  for (size_t j = 0; j < n; ++j) {
+    const size_t from = j * entries.size() / n;
+    const size_t to = (j + 1) * entries.size() / n;
+    const uint32_t forward = j + 1 < n ? leaf_indices[j + 1] : 0;
+    const uint32_t backward = j > 0 ? leaf_indices[j - 1] : 0;
+    t.leaves.push_back(leaf(from, to, forward, backward));
+    if (j + 1 < n) separators.push_back(to > 0 ? entries[to - 1].second : 0);
+  }
+  t.root = BranchNodeBytes(node_size, leaf_indices, separators);
+  return t;
+}
+
+}  // namespace
+
 Bytes CarHeaderBytes(const CatalogFileSpec& spec) {
   Bytes b;
   AppendText(b, "RATC");
@@ -150,12 +243,29 @@ Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout) {
     l.rendition_key.push_back(at++);
     l.rendition_value.push_back(at++);
   }
-  l.metadata = at++;
+  if (spec.with_metadata) l.metadata = at++;
   if (spec.with_bitmap_keys_tree) {
     l.bitmap_keys_tree = at++;
     l.bitmap_keys_node = at++;
     for (size_t i = 0; i < bitmaps.size(); ++i) l.bitmap_key.push_back(at++);
   }
+  for (const CatalogExtraTree& t : spec.extra_trees) {
+    l.extra_tree.push_back(at++);
+    l.extra_node.push_back(at++);
+    l.extra_key.emplace_back();
+    l.extra_value.emplace_back();
+    for (size_t i = 0; i < t.entries.size(); ++i) {
+      l.extra_key.back().push_back(at++);
+      l.extra_value.back().push_back(at++);
+    }
+  }
+  for (size_t i = 0; i < spec.extra_blocks.size(); ++i) l.extra_block.push_back(at++);
+  auto leaves = [&](const CatalogTreeShape& shape, std::vector<uint32_t>& out) {
+    for (uint32_t j = 0; shape.leaves > 1 && j < shape.leaves; ++j) out.push_back(at++);
+  };
+  leaves(spec.renditions_shape, l.renditions_leaves);
+  leaves(spec.facet_keys_shape, l.facet_keys_leaves);
+  if (spec.with_bitmap_keys_tree) leaves(spec.bitmap_keys_shape, l.bitmap_keys_leaves);
 
   std::vector<std::pair<uint32_t, uint32_t>> rendition_entries, facet_entries, bitmap_entries;
   for (size_t i = 0; i < spec.renditions.size(); ++i) {
@@ -168,15 +278,24 @@ Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout) {
     bitmap_entries.push_back({l.bitmap_key[i], bitmaps[i].id});
   }
 
+  std::vector<Bytes> rendition_keys, facet_keys, bitmap_ids;
+  for (const CatalogRendition& r : spec.renditions) rendition_keys.push_back(r.key);
+  for (const CatalogFacet& f : spec.facets) facet_keys.push_back(BytesOf(f.name));
+  const TreeBlocks renditions =
+      BuildTree(spec.renditions_shape, l.renditions_node, spec.renditions_node_size, 0,
+                rendition_entries, rendition_keys, l.renditions_leaves);
+  const TreeBlocks facet_tree =
+      BuildTree(spec.facet_keys_shape, l.facet_keys_node, spec.facet_keys_node_size, 0,
+                facet_entries, facet_keys, l.facet_keys_leaves);
+  const TreeBlocks bitmap_tree =
+      BuildTree(spec.bitmap_keys_shape, l.bitmap_keys_node, spec.bitmap_keys_node_size, 1,
+                bitmap_entries, bitmap_ids, l.bitmap_keys_leaves);
+
   add(CarHeaderBytes(spec), "CARHEADER");
-  add(TreeHeaderBytes(l.renditions_node, spec.renditions_node_size,
-                      static_cast<uint32_t>(rendition_entries.size()), 0),
-      "RENDITIONS");
-  add(TreeNodeBytes(spec.renditions_node_size, rendition_entries));
-  add(TreeHeaderBytes(l.facet_keys_node, spec.facet_keys_node_size,
-                      static_cast<uint32_t>(facet_entries.size()), 0),
-      "FACETKEYS");
-  add(TreeNodeBytes(spec.facet_keys_node_size, facet_entries));
+  add(renditions.header, "RENDITIONS");
+  add(renditions.root);
+  add(facet_tree.header, "FACETKEYS");
+  add(facet_tree.root);
   for (const CatalogFacet& f : spec.facets) {
     add(BytesOf(f.name));
     add(FacetValueBytes(f.pairs));
@@ -186,13 +305,34 @@ Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout) {
     add(r.key);
     add(r.value);
   }
-  add(MetadataBytes(spec), "EXTENDED_METADATA");
+  if (spec.with_metadata) add(MetadataBytes(spec), "EXTENDED_METADATA");
   if (spec.with_bitmap_keys_tree) {
-    add(TreeHeaderBytes(l.bitmap_keys_node, spec.bitmap_keys_node_size,
-                        static_cast<uint32_t>(bitmap_entries.size()), 1),
-        "BITMAPKEYS");
-    add(TreeNodeBytes(spec.bitmap_keys_node_size, bitmap_entries));
+    add(bitmap_tree.header, "BITMAPKEYS");
+    add(bitmap_tree.root);
     for (const CatalogBitmapKey& b : bitmaps) add(b.value);
+  }
+  for (size_t t = 0; t < spec.extra_trees.size(); ++t) {
+    const CatalogExtraTree& tree = spec.extra_trees[t];
+    Entries entries;
+    std::vector<Bytes> keys;
+    for (size_t i = 0; i < tree.entries.size(); ++i) {
+      entries.push_back({l.extra_value[t][i], l.extra_key[t][i]});
+      keys.push_back(tree.entries[i].first);
+    }
+    CatalogTreeShape single = tree.shape;
+    single.leaves = 1;  // extra trees are written as one leaf
+    const TreeBlocks blocks =
+        BuildTree(single, l.extra_node[t], tree.node_size, 0, entries, keys, {});
+    add(blocks.header, tree.label);
+    add(blocks.root);
+    for (const auto& [key, value] : tree.entries) {
+      add(key);
+      add(value);
+    }
+  }
+  for (const CatalogExtraBlock& b : spec.extra_blocks) add(b.data, b.label);
+  for (const TreeBlocks* tree : {&renditions, &facet_tree, &bitmap_tree}) {
+    for (const Bytes& leaf : tree->leaves) add(leaf);
   }
   store.count = spec.table_count ? spec.table_count : next;
   if (store.count < next) ADD_FAILURE() << "table_count " << spec.table_count << " < " << next;

@@ -58,6 +58,40 @@ Bytes TreeHeaderBytes(uint32_t child, uint32_t node_size, uint32_t path_count, u
 Bytes TreeNodeBytes(uint32_t node_size, const std::vector<std::pair<uint32_t, uint32_t>>& entries,
                     bool is_leaf = true);
 
+// Bytes of the newer 29-byte tree header (file order).
+Bytes TreeHeader29Bytes(uint32_t child, uint32_t node_size, uint32_t path_count, uint8_t flags,
+                        uint32_t inline_key_length);
+// A branch node of exactly `node_size` bytes (file order): count n =
+// separators, n + 1 (child, separator) slots, the last separator 0.
+Bytes BranchNodeBytes(uint32_t node_size, const std::vector<uint32_t>& children,
+                      const std::vector<uint32_t>& separators);
+// A leaf in file order with its forward and backward links and, when
+// `key_copies` is not empty, the newer inline key copies: 4 zero bytes after
+// the entries, then every copy; the block is node_size + copies' bytes long.
+Bytes LeafNodeBytes(uint32_t node_size, const std::vector<std::pair<uint32_t, uint32_t>>& entries,
+                    uint32_t forward, uint32_t backward, const std::vector<Bytes>& key_copies = {});
+
+// How a tree of the catalog is written. The default is the older form.
+struct CatalogTreeShape {
+  uint32_t header_size = 21;       // 21, or 29 for the newer header
+  uint32_t inline_key_length = 0;  // 29-byte header: 0, 0xFFFFFFFF, or the length of every
+                                   // key (leaves then carry copies of their keys)
+  uint32_t leaves = 1;  // above 1: a branch root (at the usual node index) over that many
+                        // chained leaves, written after every other block
+};
+
+// A labelled tree beyond the main three, or a labelled plain block.
+struct CatalogExtraTree {
+  std::string label;
+  std::vector<std::pair<Bytes, Bytes>> entries;  // (key block, value block), in order
+  CatalogTreeShape shape;
+  uint32_t node_size = 4096;
+};
+struct CatalogExtraBlock {
+  std::string label;
+  Bytes data;
+};
+
 struct CatalogFacet {
   std::string name;      // the facet key block's bytes
   AttributePairs pairs;  // the facet value's pairs
@@ -82,6 +116,12 @@ struct CatalogFileSpec {
   bool bitmap_keys_from_facets = true;
   std::vector<CatalogBitmapKey> bitmap_keys;
   bool with_bitmap_keys_tree = true;  // false: no BITMAPKEYS blocks at all
+  bool with_metadata = true;          // false: no EXTENDED_METADATA block
+  CatalogTreeShape renditions_shape, facet_keys_shape, bitmap_keys_shape;
+  // Written after the BITMAPKEYS blocks: each tree's header, node, then its
+  // key and value blocks; then the plain blocks.
+  std::vector<CatalogExtraTree> extra_trees;
+  std::vector<CatalogExtraBlock> extra_blocks;
 
   // CARHEADER fields (little-endian in the block).
   uint32_t coreui_version = 493;
@@ -115,6 +155,11 @@ struct CatalogFileLayout {
            facet_keys_node = 0, key_format = 0, metadata = 0, bitmap_keys_tree = 0,
            bitmap_keys_node = 0;
   std::vector<uint32_t> facet_key, facet_value, rendition_key, rendition_value, bitmap_key;
+  // Leaves of the main trees written with more than one leaf (in order).
+  std::vector<uint32_t> renditions_leaves, facet_keys_leaves, bitmap_keys_leaves;
+  // Per extra tree: header, node, key and value blocks; per extra block.
+  std::vector<uint32_t> extra_tree, extra_node, extra_block;
+  std::vector<std::vector<uint32_t>> extra_key, extra_value;
 
   // File offset of block `index`'s data.
   size_t DataAt(uint32_t index) const { return store.DataAt(index); }
