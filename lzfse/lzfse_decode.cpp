@@ -40,7 +40,7 @@ uint64_t Bits(uint64_t word, int shift, int width) {
 
 // Decodes the v2 frequency code (variable-length codes, LSB first) from
 // bytes [32, header_size). The code must use exactly those bytes.
-bool ReadFrequencyCode(const uint8_t* block, size_t header_size, uint16_t* freq) {
+[[nodiscard]] bool ReadFrequencyCode(const uint8_t* block, size_t header_size, uint16_t* freq) {
   if (header_size == kV2FixedHeaderSize) {
     for (int i = 0; i < kFrequencyCount; ++i) freq[i] = 0;
     return true;
@@ -80,7 +80,7 @@ bool ReadFrequencyCode(const uint8_t* block, size_t header_size, uint16_t* freq)
 }
 
 // Parses the header of a bvx1/bvx2 block at `block` (avail bytes present).
-bool ReadBlockHeader(uint32_t magic, const uint8_t* block, size_t avail, BlockHeader& h) {
+[[nodiscard]] bool ReadBlockHeader(uint32_t magic, const uint8_t* block, size_t avail, BlockHeader& h) {
   if (magic == kMagicV2) {
     if (avail < kV2FixedHeaderSize) return false;
     const uint64_t w0 = Load64(block + 8);
@@ -128,7 +128,7 @@ bool ReadBlockHeader(uint32_t magic, const uint8_t* block, size_t avail, BlockHe
 // Sum of a frequency table. A table that decodes anything must sum to exactly
 // its state count (valid encoders always make it so); an unused one may sum
 // to less.
-bool TableUsable(const uint16_t* freq, int symbols, int states, bool used) {
+[[nodiscard]] bool TableUsable(const uint16_t* freq, int symbols, int states, bool used) {
   uint32_t sum = 0;
   for (int i = 0; i < symbols; ++i) sum += freq[i];
   return used ? sum == static_cast<uint32_t>(states) : sum <= static_cast<uint32_t>(states);
@@ -145,7 +145,7 @@ struct BitReader {
 
 // Starts reading a payload ending at `end` with the given final-bits value.
 // The caller guarantees that the 8 bytes before `end` may be read.
-bool BitReader_Start(BitReader& r, const uint8_t* end, int32_t final_bits) {
+[[nodiscard]] bool BitReader_Start(BitReader& r, const uint8_t* end, int32_t final_bits) {
   r.ptr = end - 8;
   r.accum = Load64(r.ptr);
   if (final_bits == 0) {
@@ -175,7 +175,7 @@ inline uint64_t BitReader_Read(BitReader& r, int count) {
 // Decodes the literals of a block into work.literals (rounded up to a group of
 // four). The reads may load header bytes below the payload (they are never
 // consumed by a valid stream), but may not consume bits below its start.
-bool DecodeLiterals(const BlockHeader& h, const uint8_t* payload, DecoderWork& work) {
+[[nodiscard]] bool DecodeLiterals(const BlockHeader& h, const uint8_t* payload, DecoderWork& work) {
   BitReader r;
   if (!BitReader_Start(r, payload + h.literal_payload_size, h.literal_bits)) return false;
   uint32_t s0 = h.literal_state[0], s1 = h.literal_state[1];

@@ -124,11 +124,11 @@ struct Output {
   uint8_t* begin;
   uint8_t* p;
   uint8_t* end;
-  bool Has(ptrdiff_t bytes) const { return end - p >= bytes; }
+  [[nodiscard]] bool Has(ptrdiff_t bytes) const { return end - p >= bytes; }
 };
 
 // Writes the current block as a bvx2 block and empties it.
-bool WriteBlock(EncoderWork& w, Output& o) {
+[[nodiscard]] bool WriteBlock(EncoderWork& w, Output& o) {
   if (!o.Has(kBlockHeaderRoom)) return false;
   uint32_t n_literals = w.n_literals;
   while (n_literals % 4 != 0) w.literals[n_literals++] = 0;

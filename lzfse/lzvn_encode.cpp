@@ -47,7 +47,7 @@ struct Encoder {
   int64_t prev_distance = 0;
 
   // Reserves `size` bytes for an opcode and its literals.
-  bool Room(int64_t size) {
+  [[nodiscard]] bool Room(int64_t size) {
     if (failed || limit - out < size + kRoomMargin) failed = true;
     return !failed;
   }
@@ -149,16 +149,17 @@ struct Encoder {
       // the match cannot pass `cap`, the end after the last allowed step.
       // Comparing 8 bytes at a time up to it gives the same length sooner.
       const int64_t cap = end + (n - 4 > end ? (n - 4 - end + 3) / 4 * 4 : 0);
-      while (end + 8 <= cap) {
+      int64_t stop = cap;
+      while (end + 8 <= stop) {
         const uint64_t diff = Load64(src + end) ^ Load64(src + end - distance);
         if (diff != 0) {
           end += std::countr_zero(diff) >> 3;
-          goto found;
+          stop = end;  // mismatch found
+          break;
         }
         end += 8;
       }
-      while (end < cap && src[end] == src[end - distance]) ++end;
-    found:
+      while (end < stop && src[end] == src[end - distance]) ++end;
       m.length = end - c;
     }
     int64_t pos = c - distance;
