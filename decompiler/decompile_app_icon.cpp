@@ -1,8 +1,10 @@
 // App icon sets: one "Contents.json" entry and one picture per image or
 // reference rendition of the facet, in the facet's rendition order.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/file_system.h"
@@ -71,6 +73,55 @@ RenditionKind KindOf(const BOMBlock& block, const CSIHeader& header, Reference& 
   static constexpr uint8_t kNoFormat[4] = {0, 0, 0, 0};
   if (std::memcmp(header.pixel_format, kNoFormat, 4) == 0) return RenditionKind::NoPixelFormat;
   return RenditionKind::NoImage;
+}
+
+// What a reference rendition asks of its packed asset.
+struct PackQuery {
+  uint32_t scale_factor = 0;
+  int32_t idiom = -1;
+  int32_t pack_index = 0;
+};
+
+PackQuery QueryOf(const CSIHeader& header, const Reference& reference) {
+  PackQuery q;
+  q.scale_factor = Get(header.scale_factor);
+  q.idiom = CSI_GetReferenceAttribute(reference.subblock, kAttrIdiom);
+  const int32_t pack = CSI_GetReferenceAttribute(reference.subblock, kAttrDimension1);
+  q.pack_index = pack < 0 ? 0 : pack;
+  return q;
+}
+
+// Whether the facet has a reference rendition asking for `q`.
+bool FacetAsks(const AssetsCatalog& catalog, const Facet& facet, const PackQuery& q) {
+  for (int32_t i = 0; i < facet.rendition_count; ++i) {
+    const BOMBlock* value = BOMStore_Block(catalog.store, facet.renditions[i].value_block);
+    const CSIHeader* header = value != nullptr ? CSI_Header(*value) : nullptr;
+    Reference reference;
+    if (header == nullptr || KindOf(*value, *header, reference) != RenditionKind::Reference) {
+      continue;
+    }
+    const PackQuery other = QueryOf(*header, reference);
+    if (other.scale_factor == q.scale_factor && other.idiom == q.idiom &&
+        other.pack_index == q.pack_index) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Packed assets belong to no facet, and two icon sets compiled into one
+// catalog give theirs equal keys and names; equal keys keep the order in
+// which the sets were compiled, which is also the order of their facet ids.
+// So the set's rank among the sets asking for the same packed asset picks
+// its own.
+uint32_t PackOrdinal(const AssetsCatalog& catalog, const Facet& facet, const PackQuery& q) {
+  uint32_t rank = 0;
+  for (uint32_t i = 0; i < catalog.facet_count; ++i) {
+    const Facet& other = catalog.facets[i];
+    if (other.id >= facet.id || other.part != facet.part) continue;
+    if (FacetAsks(catalog, other, q)) ++rank;
+  }
+  return rank;
 }
 
 const char* ValueName(uint32_t attribute, int32_t value) {
@@ -204,8 +255,8 @@ void WriteReferenceRendition(const BOMBlock& packed, const Reference& reference,
                        atlas.height, atlas.stride);
 }
 
-void DecompileRendition(const AssetsCatalog& catalog, const char* set_name, RenditionRef ref,
-                        ContentsJson& json) {
+void DecompileRendition(const AssetsCatalog& catalog, const Facet& facet, const char* set_name,
+                        RenditionRef ref, ContentsJson& json) {
   const BOMBlock* value = BOMStore_Block(catalog.store, ref.value_block);
   const CSIHeader* header = value != nullptr ? CSI_Header(*value) : nullptr;
   const int key_index = static_cast<int>(ref.key_block);
@@ -248,10 +299,9 @@ void DecompileRendition(const AssetsCatalog& catalog, const char* set_name, Rend
     WriteImageRendition(*value, rendition_name, file_name);
     return;
   }
-  const int32_t idiom = CSI_GetReferenceAttribute(reference.subblock, kAttrIdiom);
-  const int32_t pack = CSI_GetReferenceAttribute(reference.subblock, kAttrDimension1);
-  const int32_t packed_index =
-      FindPackedAsset(catalog, Get(header->scale_factor), idiom, pack < 0 ? 0 : pack);
+  const PackQuery q = QueryOf(*header, reference);
+  const int32_t packed_index = FindPackedAsset(catalog, q.scale_factor, q.idiom, q.pack_index,
+                                               PackOrdinal(catalog, facet, q));
   if (packed_index < 0) {
     std::fprintf(stderr, "Warning: couldn't find packed asset in app icon set '%s' for rendition [%d:%d]! ignoring.\n",
                  set_name, key_index, value_index);
@@ -265,15 +315,13 @@ void DecompileRendition(const AssetsCatalog& catalog, const char* set_name, Rend
 }  // namespace
 
 int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor, int32_t idiom,
-                        int32_t pack_index) {
-  // Scans the RENDITIONS entries (each names its own key) and keeps the
-  // qualifying value block with the lowest index.
+                        int32_t pack_index, uint32_t ordinal) {
+  // The RENDITIONS entries name each value block's own key.
   if (catalog.renditions_tree.node == nullptr) return -1;
-  int64_t best = -1;
+  std::vector<uint32_t> found;
   const uint32_t count = BOMTree_LeafCount(catalog.renditions_tree);
   for (uint32_t i = 0; i < count; ++i) {
     const BOMTreeEntry entry = BOMTree_GetEntry(catalog.renditions_tree, i);
-    if (best >= 0 && entry.value >= best) continue;
     const BOMBlock* value = BOMStore_Block(catalog.store, entry.value);
     const BOMBlock* key = BOMStore_Block(catalog.store, entry.key);
     if (value == nullptr || key == nullptr || value->kind != BlockKind::RenditionValue) continue;
@@ -286,9 +334,12 @@ int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor, int
     if (key_idiom != 0 && key_idiom != idiom) continue;
     const int32_t key_pack = RenditionKey_GetAttribute(catalog, *key, kAttrDimension1);
     if ((key_pack < 0 ? 0 : key_pack) != pack_index) continue;
-    best = entry.value;
+    found.push_back(entry.value);
   }
-  return static_cast<int32_t>(best);
+  if (found.empty()) return -1;
+  std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  return static_cast<int32_t>(ordinal < found.size() ? found[ordinal] : found.front());
 }
 
 bool AssetsCatalog_DecompileAppIconSet(const AssetsCatalog& catalog, const char* name) {
@@ -323,7 +374,7 @@ bool AssetsCatalog_DecompileAppIconSet(const AssetsCatalog& catalog, const char*
     ContentsJson_Head(json);
   }
   for (int32_t i = 0; i < facet->rendition_count; ++i) {
-    DecompileRendition(catalog, name, facet->renditions[i], json);
+    DecompileRendition(catalog, *facet, name, facet->renditions[i], json);
   }
   if (json.file != nullptr) {
     ContentsJson_Tail(json);

@@ -55,13 +55,14 @@ void WriteDecompiledImage(const char* file_name, const char* pixel_format,
                           int32_t stride);
 
 // The value block index of the packed asset a reference rendition points
-// into, or -1 when there is none: the first rendition value block, in block
-// order, whose name starts with "ZZZZPackedAsset-", whose scaling percentage
-// is `scale_factor` and whose key (the RENDITIONS entry naming it) has facet
-// id 0, idiom 0 or `idiom`, and dimension 1 (absent counts as 0) equal to
-// `pack_index`.
+// into, or -1 when there is none. The candidates are the rendition value
+// blocks whose name starts with "ZZZZPackedAsset-", whose scaling percentage
+// is `scale_factor` and whose key (the RENDITIONS entry naming the block) has
+// facet id 0, idiom 0 or `idiom`, and dimension 1 (absent counts as 0) equal
+// to `pack_index`; the result is the candidate of rank `ordinal` in block
+// order, or the first one when there are not that many.
 int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor, int32_t idiom,
-                        int32_t pack_index);
+                        int32_t pack_index, uint32_t ordinal = 0);
 
 // The rendition name as text: the field up to its first zero byte, at most
 // 127 bytes.

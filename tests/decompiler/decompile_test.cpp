@@ -343,6 +343,7 @@ TEST(Decompile, FindPackedAsset) {
        test::PackedRecord(2, 2, 100, px)},                           // 3: has a facet
       {test::PackedKey(2, 1, 0), named_other},                       // 4: other name
       {test::PackedKey(3, 1, 0), test::PackedRecord(2, 2, 100, px)},  // 5
+      {test::PackedKey(1, 1, 0), test::PackedRecord(2, 2, 100, px)},  // 6: a second set's
   };
   test::CatalogFileLayout layout;
   const Bytes file = test::BuildCatalogFile(spec, &layout);
@@ -352,23 +353,26 @@ TEST(Decompile, FindPackedAsset) {
     const char* name;
     uint32_t scale;
     int32_t idiom, pack;
+    uint32_t ordinal;
     int expected;  // position in spec.renditions, -1 none
   };
   const Case cases[] = {
-      {"exact", 100, 1, 0, 0},
-      {"idiom 0 matches any", 100, 2, 1, 1},
-      {"first in block order", 100, 1, 1, 1},
-      {"scale", 200, 2, 0, 2},
-      {"scale differs", 300, 1, 0, -1},
-      {"facet id and name rule out the rest", 100, 2, 0, -1},
-      {"later block", 100, 3, 0, 5},
-      {"idiom absent from the pairs", 100, -1, 0, -1},
+      {"exact", 100, 1, 0, 0, 0},
+      {"idiom 0 matches any", 100, 2, 1, 0, 1},
+      {"pack index 1", 100, 1, 1, 0, 1},
+      {"scale", 200, 2, 0, 0, 2},
+      {"scale differs", 300, 1, 0, 0, -1},
+      {"facet id and name rule out the rest", 100, 2, 0, 0, -1},
+      {"later block", 100, 3, 0, 0, 5},
+      {"idiom absent from the pairs", 100, -1, 0, 0, -1},
+      {"the second set's packed asset", 100, 1, 0, 1, 6},
+      {"a rank beyond the candidates takes the first", 100, 1, 0, 2, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const int32_t expected =
         c.expected < 0 ? -1 : static_cast<int32_t>(layout.rendition_value[c.expected]);
-    EXPECT_EQ(FindPackedAsset(catalog, c.scale, c.idiom, c.pack), expected);
+    EXPECT_EQ(FindPackedAsset(catalog, c.scale, c.idiom, c.pack, c.ordinal), expected);
   }
 }
 
