@@ -98,8 +98,11 @@ void RenditionAttribute_GetListingNames(uint32_t attribute, int32_t value,
   static constexpr struct {
     uint32_t attribute;
     const char* name;
-  } kNewerNames[] = {{0, "look"},          {5, "placeholder"},   {7, "appearance"},
-                     {13, "localization"}, {26, "glyph weight"}, {27, "glyph size"}};
+  } kNewerNames[] = {{5, "placeholder"},
+                     {7, "appearance"},
+                     {13, "localization"},
+                     {26, "glyph weight"},
+                     {27, "glyph size"}};
   if (attribute_name == nullptr) return;
   for (const auto& n : kNewerNames) {
     if (n.attribute == attribute) *attribute_name = n.name;

@@ -65,8 +65,8 @@ inline constexpr std::array<KeyFormatSlot, 17> kDefaultKeyFormat = {{
 void RenditionAttribute_GetNames(uint32_t attribute, int32_t value, const char** attribute_name,
                                  const char** value_name);
 // The same names, and also the names of the attributes that newer catalogs
-// key on (0 "look", 5 "placeholder", 7 "appearance", 13 "localization", 26
-// "glyph weight", 27 "glyph size"), whose values stay "???". For listings.
+// key on (5 "placeholder", 7 "appearance", 13 "localization", 26 "glyph
+// weight", 27 "glyph size"), whose values stay "???". For listings.
 void RenditionAttribute_GetListingNames(uint32_t attribute, int32_t value,
                                         const char** attribute_name, const char** value_name);
 

@@ -1,6 +1,8 @@
 #include "inspect/block_listing.h"
 
+#include <bit>
 #include <cinttypes>
+#include <cstring>
 
 #include "catalog/rendition_attribute.h"
 #include "inspect/hex_dump.h"
@@ -13,7 +15,7 @@ namespace {
 
 const char* AttributeName(uint32_t attribute) {
   const char* name = "???";
-  RenditionAttribute_GetNames(attribute, 0, &name, nullptr);
+  RenditionAttribute_GetListingNames(attribute, 0, &name, nullptr);
   return name;
 }
 
@@ -57,21 +59,41 @@ void DecodeCarHeader(FieldReader& f) {
   if (Fields_Have(f, 432, 4, in)) std::fprintf(out, "  + key semantics: %d\n", Fields_I32(f, 432));
 }
 
-// Tree blocks are in host order while the catalog is open.
-int32_t HostI32(const FieldReader& f, uint64_t offset) {
-  return static_cast<int32_t>(LoadU32Host(f.bytes.data() + offset));
+// Tree fields in the order their tree is kept in: host order for trees in
+// the older form, as stored for trees read as stored. A tree block that
+// belongs to no open tree is read in host order.
+struct TreeFields {
+  const BOMTree* tree = nullptr;
+
+  uint32_t U32(const FieldReader& f, uint64_t offset) const {
+    const uint8_t* p = f.bytes.data() + offset;
+    return tree != nullptr ? BOMTree_Field32(*tree, p) : LoadU32Host(p);
+  }
+  uint16_t U16(const FieldReader& f, uint64_t offset) const {
+    const uint8_t* p = f.bytes.data() + offset;
+    return tree != nullptr ? BOMTree_Field16(*tree, p) : LoadU16Host(p);
+  }
+  int32_t I32(const FieldReader& f, uint64_t offset) const {
+    return static_cast<int32_t>(U32(f, offset));
+  }
+};
+
+const char* InlineKeyMeaning(uint32_t length) {
+  if (length == 0) return "no key copies";
+  if (length == kTreeKeysOfVaryingLength) return "keys of varying length, no key copies";
+  return "all keys this long, copied in the leaves";
 }
 
-void DecodeTreeHeader(FieldReader& f) {
+void DecodeTreeHeader(FieldReader& f, const TreeFields& t) {
   FILE* out = f.out;
   const char* in = "  ";
   if (!Fields_Have(f, 0, 4, in)) return;
   PrintCode(out, "  + magic: \"", f.bytes.data(), "\" (tree header)\n");
-  if (Fields_Have(f, 4, 4, in)) std::fprintf(out, "  + version: %d\n", HostI32(f, 4));
+  if (Fields_Have(f, 4, 4, in)) std::fprintf(out, "  + version: %d\n", t.I32(f, 4));
   if (Fields_Have(f, 8, 8, in)) {
-    std::fprintf(out, "  + tree block index/size: %d (%d bytes)\n", HostI32(f, 8), HostI32(f, 12));
+    std::fprintf(out, "  + tree block index/size: %d (%d bytes)\n", t.I32(f, 8), t.I32(f, 12));
   }
-  if (Fields_Have(f, 16, 4, in)) std::fprintf(out, "  + path count: %d\n", HostI32(f, 16));
+  if (Fields_Have(f, 16, 4, in)) std::fprintf(out, "  + path count: %d\n", t.I32(f, 16));
   if (Fields_Have(f, 20, 1, in)) {
     const uint8_t flags = f.bytes[20];
     const char* meaning = flags == 0   ? "nodes and leaves are block indices"
@@ -79,32 +101,84 @@ void DecodeTreeHeader(FieldReader& f) {
                                        : "??? UNKNOWN VALUE";
     std::fprintf(out, "  + flags: 0x%02x (%s)\n", flags, meaning);
   }
+  // The newer header goes on with the inline key length and a reserved word.
+  if (f.bytes.size() < kTreeHeaderExtendedSize) return;
+  if (Fields_Have(f, 21, 4, in)) {
+    const uint32_t length = t.U32(f, 21);
+    std::fprintf(out, "  + inline key length: %u (%s)\n", length, InlineKeyMeaning(length));
+  }
+  if (Fields_Have(f, 25, 4, in)) {
+    std::fprintf(out, "  + reserved: 0x%08x (%u)\n", t.U32(f, 25), t.U32(f, 25));
+  }
 }
 
-void DecodeTreeNode(FieldReader& f) {
+// The copies of a leaf's keys that trees with a fixed inline key length
+// keep after the entries (and 4 zero bytes); each is compared with its key
+// block.
+void DecodeKeyCopies(FieldReader& f, const TreeFields& t, const AssetsCatalog& catalog,
+                     uint16_t count) {
+  FILE* out = f.out;
+  const uint32_t length = BOMTree_InlineKeyLength(*t.tree);
+  const uint64_t end_of_entries = kTreeNodeHeadSize + 8 * uint64_t{count};
+  if (!Fields_Have(f, end_of_entries, 4, "  ")) return;
+  std::fprintf(out, "  + end of entries: 0x%08x\n", t.U32(f, end_of_entries));
+  std::fprintf(out, "  + inline key copies: %d of %u bytes\n", count, length);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t at = end_of_entries + 4 + uint64_t{length} * i;
+    if (!Fields_Have(f, at, length, "    ")) return;
+    std::fprintf(out, "    + [%d]:", static_cast<int>(i));
+    for (uint64_t b = 0; b < length; ++b) std::fprintf(out, " %02X", f.bytes[at + b]);
+    const uint32_t key = t.U32(f, kTreeNodeHeadSize + 8 * uint64_t{i} + 4);
+    const BOMBlock* block = BOMStore_Block(catalog.store, key);
+    const bool same = block != nullptr && block->size == length &&
+                      std::memcmp(block->data, f.bytes.data() + at, length) == 0;
+    std::fprintf(out, " (%s block %u)\n", same ? "same as" : "??? DIFFERS FROM", key);
+  }
+}
+
+void DecodeTreeNode(FieldReader& f, const TreeFields& t, const AssetsCatalog& catalog) {
   FILE* out = f.out;
   const char* in = "  ";
   if (!Fields_Have(f, 0, 2, in)) return;
-  std::fprintf(out, "  + is root tree: %s\n", LoadU16Host(f.bytes.data()) != 0 ? "true" : "false");
+  // Only the nodes of an open tree are read as branches: a node block that
+  // no tree reads is shown as a leaf, whatever its first field says.
+  const bool is_root_tree = t.U16(f, 0) != 0;
+  const bool leaf = is_root_tree || t.tree == nullptr;
+  std::fprintf(out, "  + is root tree: %s\n", is_root_tree ? "true" : "false");
   if (!Fields_Have(f, 2, 2, in)) return;
-  const uint16_t leaf_count = LoadU16Host(f.bytes.data() + 2);
+  const uint16_t leaf_count = t.U16(f, 2);
   std::fprintf(out, "  + leaf count: %d\n", leaf_count);
-  if (Fields_Have(f, 4, 4, in)) std::fprintf(out, "  + next leaf: %d\n", HostI32(f, 4));
-  if (Fields_Have(f, 8, 4, in)) std::fprintf(out, "  + previous leaf: %d\n", HostI32(f, 8));
+  if (Fields_Have(f, 4, 4, in)) std::fprintf(out, "  + next leaf: %d\n", t.I32(f, 4));
+  if (Fields_Have(f, 8, 4, in)) std::fprintf(out, "  + previous leaf: %d\n", t.I32(f, 8));
   if (f.stopped) return;
-  std::fputs("  + leaves: ", out);
-  for (uint32_t i = 0; i < leaf_count; ++i) {
-    const uint64_t at = kTreeNodeHeadSize + 8 * uint64_t{i};
+  // A branch node lists n + 1 children; each but the last carries the last
+  // key of its child as separator.
+  const uint64_t slots = leaf ? leaf_count : uint64_t{leaf_count} + 1;
+  std::fputs(leaf ? "  + leaves: " : "  + children (node:separator): ", out);
+  for (uint64_t i = 0; i < slots; ++i) {
+    const uint64_t at = kTreeNodeHeadSize + 8 * i;
     if (!Range_Fits(at, 8, f.bytes.size())) {
       std::fputc('\n', out);
       (void)Fields_Have(f, at, 8, in);
       return;
     }
     (void)Fields_Have(f, at, 8, in);
-    std::fprintf(out, "%s%d:%d", i > 0 ? "," : "", HostI32(f, at), HostI32(f, at + 4));
+    if (leaf || i + 1 < slots) {
+      std::fprintf(out, "%s%d:%d", i > 0 ? "," : "", t.I32(f, at), t.I32(f, at + 4));
+    } else {
+      std::fprintf(out, "%s%d", i > 0 ? "," : "", t.I32(f, at));
+    }
   }
   std::fputc('\n', out);
-  const uint64_t length = kTreeNodeHeadSize + 8 * uint64_t{leaf_count};
+  uint64_t length = kTreeNodeHeadSize + 8 * slots;
+  if (leaf && t.tree != nullptr) {
+    const uint32_t key_length = BOMTree_InlineKeyLength(*t.tree);
+    if (key_length != 0 && key_length != kTreeKeysOfVaryingLength) {
+      DecodeKeyCopies(f, t, catalog, leaf_count);
+      if (f.stopped) return;
+      length = f.decoded;
+    }
+  }
   if (f.bytes.size() != length) {
     std::fprintf(out, "  + null-padding: %llu bytes\n",
                  static_cast<unsigned long long>(f.bytes.size() - length));
@@ -112,7 +186,7 @@ void DecodeTreeNode(FieldReader& f) {
   }
 }
 
-void DecodeFacetValue(FieldReader& f) {
+void DecodeFacetValue(FieldReader& f, const AssetsCatalog& catalog) {
   FILE* out = f.out;
   const char* in = "  ";
   if (Fields_Have(f, 0, 4, in)) {
@@ -128,13 +202,13 @@ void DecodeFacetValue(FieldReader& f) {
     const uint16_t value = Fields_U16(f, at + 2);
     const char* attribute_name = "???";
     const char* value_name = "???";
-    RenditionAttribute_GetNames(attribute, value, &attribute_name, &value_name);
+    ListingAttributeNames(catalog, attribute, value, &attribute_name, &value_name);
     std::fprintf(out, "    + [%d]: %d (%s) = %d (%s)\n", static_cast<int>(i), attribute,
                  attribute_name, value, value_name);
   }
 }
 
-void DecodeKeyFormat(FieldReader& f) {
+void DecodeKeyFormat(FieldReader& f, const AssetsCatalog& catalog) {
   FILE* out = f.out;
   const char* in = "  ";
   if (!Fields_Have(f, 0, 4, in)) return;
@@ -149,8 +223,15 @@ void DecodeKeyFormat(FieldReader& f) {
     const uint64_t at = kKeyFormatHeadSize + 4 * uint64_t{i};
     if (!Fields_Have(f, at, 4, "    ")) return;
     const uint32_t attribute = Fields_U32(f, at);
-    std::fprintf(out, "    + [%d]: %d (%s)\n", static_cast<int>(i), static_cast<int32_t>(attribute),
+    std::fprintf(out, "    + [%d]: %d (%s)", static_cast<int>(i), static_cast<int32_t>(attribute),
                  AttributeName(attribute));
+    // KEYFORMATWORKAROUND names the attribute a placeholder stands for.
+    const uint32_t effective = KeyFormat_EffectiveAttribute(catalog, i);
+    if (effective != attribute) {
+      std::fprintf(out, " = %d (%s) by KEYFORMATWORKAROUND", static_cast<int32_t>(effective),
+                   AttributeName(effective));
+    }
+    std::fputc('\n', out);
   }
 }
 
@@ -161,11 +242,11 @@ void DecodeRenditionKey(FieldReader& f, const AssetsCatalog& catalog) {
   const uint64_t attributes = KeyFormat_Count(catalog);
   for (uint32_t i = 0; i < values && i < attributes; ++i) {
     (void)Fields_Have(f, 2 * uint64_t{i}, 2, "  ");
-    const uint32_t attribute = KeyFormat_Attribute(catalog, i);
+    const uint32_t attribute = KeyFormat_EffectiveAttribute(catalog, i);
     const uint16_t value = Fields_U16(f, 2 * uint64_t{i});
     const char* attribute_name = "???";
     const char* value_name = "???";
-    RenditionAttribute_GetNames(attribute, value, &attribute_name, &value_name);
+    ListingAttributeNames(catalog, attribute, value, &attribute_name, &value_name);
     std::fprintf(f.out, "  + [%d]: %d (%s) = %d (%s)\n", static_cast<int>(i),
                  static_cast<int32_t>(attribute), attribute_name, value, value_name);
   }
@@ -211,11 +292,71 @@ void DecodeBitmapKey(FieldReader& f, const AssetsCatalog& catalog) {
   for (uint32_t i = 0; i < count && i < attributes; ++i) {
     const uint64_t at = 16 + 4 * uint64_t{i};
     if (!Fields_Have(f, at, 4, "    ")) return;
-    const uint32_t attribute = KeyFormat_Attribute(catalog, i);
+    const uint32_t attribute = KeyFormat_EffectiveAttribute(catalog, i);
     const uint32_t mask = Fields_U32(f, at);
     std::fprintf(out, "    + [%d]: key %d (%s) attribute = 0x%08x (%d)\n", static_cast<int>(i),
                  static_cast<int32_t>(attribute), AttributeName(attribute), mask,
                  static_cast<int32_t>(mask));
+  }
+}
+
+void DecodeAppearanceValue(FieldReader& f) {
+  if (Fields_Have(f, 0, 2, "  ")) std::fprintf(f.out, "  + appearance ID: %d\n", Fields_U16(f, 0));
+}
+
+// COLORS key: a reserved word, then the colour's name in a 128-byte field.
+void DecodeColorKey(FieldReader& f) {
+  FILE* out = f.out;
+  if (Fields_Have(f, 0, 4, "  ")) {
+    std::fprintf(out, "  + reserved: 0x%08x (%u)\n", Fields_U32(f, 0), Fields_U32(f, 0));
+  }
+  if (!Fields_Have(f, 4, 128, "  ")) return;
+  std::fputs("  + color name: \"", out);
+  PrintFieldText(out, f.bytes.subspan(4, 128), false);
+  std::fputs("\"\n", out);
+}
+
+// COLORS value: version, reserved, then 8-bit blue, green, red, alpha.
+void DecodeColorValue(FieldReader& f) {
+  FILE* out = f.out;
+  if (Fields_Have(f, 0, 4, "  ")) std::fprintf(out, "  + version: %d\n", Fields_I32(f, 0));
+  if (Fields_Have(f, 4, 4, "  ")) {
+    std::fprintf(out, "  + reserved: 0x%08x (%u)\n", Fields_U32(f, 4), Fields_U32(f, 4));
+  }
+  if (Fields_Have(f, 8, 4, "  ")) {
+    std::fprintf(out, "  + blue/green/red/alpha: %u,%u,%u,%u\n", f.bytes[8], f.bytes[9],
+                 f.bytes[10], f.bytes[11]);
+  }
+}
+
+void DecodeFontSizeKey(FieldReader& f) {
+  if (!Fields_Have(f, 0, 128, "  ")) return;
+  std::fputs("  + font size name: \"", f.out);
+  PrintFieldText(f.out, f.bytes.subspan(0, 128), false);
+  std::fputs("\"\n", f.out);
+}
+
+void DecodeFontSizeValue(FieldReader& f) {
+  if (!Fields_Have(f, 0, 4, "  ")) return;
+  std::fprintf(f.out, "  + font size: %f\n",
+               static_cast<double>(std::bit_cast<float>(Fields_U32(f, 0))));
+}
+
+// A key or value of a tree whose entries have no known layout, or a plain
+// block of settings: shown raw.
+void DecodeRaw(FieldReader& f, const char* what) {
+  std::fprintf(f.out, "  + %s: %d bytes\n", what, static_cast<int32_t>(f.bytes.size()));
+  f.decoded = HexDump(f.out, f.bytes.data(), f.bytes.size(), 16, "%s", "");
+}
+
+// KEYFORMATWORKAROUND: per key-format position, the attribute the
+// placeholder there stands for (0: none).
+void DecodeKeyFormatWorkaround(FieldReader& f) {
+  for (uint32_t i = 0; 4 * uint64_t{i} + 4 <= f.bytes.size(); ++i) {
+    (void)Fields_Have(f, 4 * uint64_t{i}, 4, "  ");
+    const uint32_t attribute = Fields_U32(f, 4 * uint64_t{i});
+    std::fprintf(f.out, "  + [%d]: %d (%s)\n", static_cast<int>(i), static_cast<int32_t>(attribute),
+                 attribute != 0 ? AttributeName(attribute) : "none");
   }
 }
 
@@ -292,10 +433,10 @@ void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
       DecodeCarHeader(f);
       break;
     case BlockKind::TreeHeader:
-      DecodeTreeHeader(f);
+      DecodeTreeHeader(f, TreeFields{AssetsCatalog_TreeOfBlock(catalog, index)});
       break;
     case BlockKind::TreeBase:
-      DecodeTreeNode(f);
+      DecodeTreeNode(f, TreeFields{AssetsCatalog_TreeOfBlock(catalog, index)}, catalog);
       break;
     case BlockKind::FacetKey:
       std::fputs("  + facet name: \"", out);
@@ -304,10 +445,10 @@ void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
       f.decoded = bytes.size();
       break;
     case BlockKind::FacetValue:
-      DecodeFacetValue(f);
+      DecodeFacetValue(f, catalog);
       break;
     case BlockKind::KeyFormat:
-      DecodeKeyFormat(f);
+      DecodeKeyFormat(f, catalog);
       break;
     case BlockKind::RenditionKey:
       DecodeRenditionKey(f, catalog);
@@ -322,15 +463,40 @@ void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
       DecodeBitmapKey(f, catalog);
       break;
     case BlockKind::AppearanceKey:
+      std::fputs("  + appearance name: \"", out);
+      std::fwrite(bytes.data(), 1, bytes.size(), out);
+      std::fputs("\"\n", out);
+      f.decoded = bytes.size();
+      break;
     case BlockKind::AppearanceValue:
+      DecodeAppearanceValue(f);
+      break;
     case BlockKind::ColorKey:
+      DecodeColorKey(f);
+      break;
     case BlockKind::ColorValue:
+      DecodeColorValue(f);
+      break;
     case BlockKind::FontSizeKey:
+      DecodeFontSizeKey(f);
+      break;
     case BlockKind::FontSizeValue:
+      DecodeFontSizeValue(f);
+      break;
     case BlockKind::TreeKey:
+      DecodeRaw(f, "key data");
+      break;
     case BlockKind::TreeValue:
+      DecodeRaw(f, "value data");
+      break;
     case BlockKind::CarGlobals:
+      DecodeRaw(f, std::memcmp(bytes.data(), "bplist00", bytes.size() < 8 ? bytes.size() : 8) == 0
+                       ? "binary property list"
+                       : "settings data");
+      break;
     case BlockKind::KeyFormatWorkaround:
+      DecodeKeyFormatWorkaround(f);
+      break;
     case BlockKind::None:
       std::fprintf(out, "  + ??? UNKNOWN DATA (%d bytes)\n", static_cast<int32_t>(bytes.size()));
       f.decoded = HexDump(out, bytes.data(), bytes.size(), 16, "%s", "");

@@ -2,7 +2,17 @@
 
 #include <cstring>
 
+#include "catalog/rendition_attribute.h"
+
 namespace skarvel {
+
+void ListingAttributeNames(const AssetsCatalog& catalog, uint32_t attribute, int32_t value,
+                           const char** attribute_name, const char** value_name) {
+  RenditionAttribute_GetListingNames(attribute, value, attribute_name, value_name);
+  if (value_name != nullptr && attribute == kAttrAppearance) {
+    if (const char* name = AssetsCatalog_AppearanceName(catalog, value)) *value_name = name;
+  }
+}
 
 namespace {
 
@@ -58,8 +68,94 @@ constexpr NamedValue kUnits[] = {
 };
 
 constexpr NamedValue kCompressionMethods[] = {
-    {0, "uncompressed"}, {1, "RLE with row offsets table"}, {2, "GZip"}, {3, "LZVN"},
-    {4, "LZFSE"},        {5, "blurred image [???]"},
+    {0, "uncompressed"},
+    {1, "RLE with row offsets table"},
+    {2, "GZip"},
+    {3, "LZVN"},
+    {4, "LZFSE"},
+    {5, "blurred image [???]"},
+    // Methods of newer catalogs.
+    {6, "blurred image"},
+    {7, "ASTC texture"},
+    {8, "palette image"},
+    {9, "HEVC"},
+    {10, "deepmap"},
+    {11, "deepmap2"},
+    {12, "DXTC texture"},
+};
+
+constexpr NamedValue kNewerLayouts[] = {
+    {0, "one-part image"},
+    {1, "three-part horizontal"},
+    {2, "three-part vertical"},
+    {3, "nine-part"},
+    {4, "twelve-part"},
+    {5, "many-part"},
+    {6, "gradient"},
+    {7, "effect"},
+    {8, "animation"},
+    {9, "vector"},
+    {10, "one-part fixed size"},
+    {11, "one-part tiled"},
+    {20, "three-part horizontal tiled"},
+    {21, "three-part horizontal scaled"},
+    {22, "three-part horizontal uniform"},
+    {23, "three-part vertical tiled"},
+    {24, "three-part vertical scaled"},
+    {25, "three-part vertical uniform"},
+    {30, "nine-part tiled"},
+    {31, "nine-part scaled"},
+    {32, "nine-part horizontal uniform vertical scaled"},
+    {33, "nine-part horizontal scaled vertical uniform"},
+    {34, "nine-part edges only"},
+    {40, "six-part"},
+    {50, "animation filmstrip"},
+    {1000, "raw data"},
+    {1001, "external link"},
+    {1002, "layer stack"},
+    {1006, "thinning placeholder"},
+    {1007, "texture"},
+    {1008, "texture image"},
+    {1009, "color"},
+    {1011, "model asset"},
+    {1012, "model mesh"},
+    {1013, "recognition group"},
+    {1014, "recognition object"},
+    {1015, "text style"},
+    {1016, "model sub-mesh"},
+    {1017, "vector glyph"},
+    {1018, "solid image stack"},
+    {1019, "icon image stack"},
+    {1020, "icon group"},
+    {1021, "named gradient"},
+};
+
+constexpr NamedValue kSubblocks[] = {
+    {1001, "slices"},
+    {1002, "sample colors"},
+    {1003, "metrics"},
+    {1004, "composition"},
+    {1005, "UTI"},
+    {1006, "orientation"},
+    {1007, "bytes per line"},
+    {1008, "external link"},
+    {1009, "layer reference"},
+    {1010, "reference"},
+    {1011, "alpha cropping"},
+    {1012, "layer references"},
+    {1013, "name list"},
+    {1014, "texture interpretation"},
+    {1015, "properties"},
+    {1016, "rendition properties"},
+    {1017, "transformation"},
+    {1020, "layer fills"},
+    {1021, "layer effects"},
+};
+
+constexpr NamedValue kColorRecordSpaces[] = {
+    {0, "unspecified"},   {1, "sRGB"},          {2, "gray gamma 2.2"},
+    {3, "Display P3"},    {4, "extended sRGB"}, {5, "extended linear sRGB"},
+    {6, "extended gray"},
 };
 
 constexpr NamedValue kColorspaces[] = {
@@ -74,11 +170,31 @@ constexpr struct {
   char code[5];
   const char* description;
 } kPixelFormats[] = {
-    {"BGRA", "32-bit BGRA"},   {" 8AG", "grayscale + 8-bit alpha"},
-    {"JPEG", "raw JPEG data"}, {"GEPJ", "raw JPEG data"},
-    {"WebP", "raw WebP data"}, {"PbeW", "raw WebP data"},
-    {"DATA", "raw data"},      {"ATAD", "raw data"},
-    {" FDP", "raw PDF data"},  {{0, 0, 0, 0, 0}, "SISM data"},
+    {"BGRA", "32-bit BGRA"},
+    {" 8AG", "grayscale + 8-bit alpha"},
+    {"JPEG", "raw JPEG data"},
+    {"GEPJ", "raw JPEG data"},
+    {"WebP", "raw WebP data"},
+    {"PbeW", "raw WebP data"},
+    {"DATA", "raw data"},
+    {"ATAD", "raw data"},
+    {" FDP", "raw PDF data"},
+    {{0, 0, 0, 0, 0}, "SISM data"},
+    // Formats of newer catalogs.
+    {"WBGR", "64-bit RGBA half float"},
+    {"FIEH", "raw HEIF data"},
+    {" GVS", "raw SVG data"},
+};
+
+// Effect components: stored tags (reversed words).
+constexpr struct {
+  char tag[5];
+  const char* name;
+} kEffectComponents[] = {
+    {"rloC", "color fill"},     {"cpOS", "shape opacity"}, {"edaF", "fade"},
+    {"porD", "drop shadow"},    {"darG", "gradient"},      {"hSni", "inner shadow"},
+    {"SeuH", "hue/saturation"}, {"wlGo", "outer glow"},    {"wlGi", "inner glow"},
+    {"sbmE", "emboss"},
 };
 
 template <size_t N>
@@ -106,6 +222,19 @@ const char* CompressionMethodName(uint32_t method) {
 const char* PixelFormatDescription(const uint8_t code[4]) {
   for (const auto& entry : kPixelFormats) {
     if (std::memcmp(entry.code, code, 4) == 0) return entry.description;
+  }
+  return "???";
+}
+
+const char* NewerLayoutName(uint32_t layout) { return Lookup(kNewerLayouts, layout, nullptr); }
+const char* SubblockName(uint32_t id) { return Lookup(kSubblocks, id, nullptr); }
+const char* ColorRecordSpaceName(uint32_t space) {
+  return Lookup(kColorRecordSpaces, space, "???");
+}
+
+const char* EffectComponentName(const uint8_t tag[4]) {
+  for (const auto& entry : kEffectComponents) {
+    if (std::memcmp(entry.tag, tag, 4) == 0) return entry.name;
   }
   return "???";
 }

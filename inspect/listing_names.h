@@ -3,7 +3,15 @@
 
 #include <cstdint>
 
+#include "catalog/assets_catalog.h"
+
 namespace skarvel {
+
+// The attribute and value names the listings show: the attribute table, the
+// names of the attributes newer catalogs key on, and for the appearance
+// attribute (7) the name the catalog's APPEARANCEKEYS gives the value.
+void ListingAttributeNames(const AssetsCatalog& catalog, uint32_t attribute, int32_t value,
+                           const char** attribute_name, const char** value_name);
 
 // 0 "unspecified", 1 "standard RGB", 2 "expanded DisplayP3", else "??? UNKNOWN".
 [[nodiscard]] const char* ColorspaceName(uint32_t colorspace);
@@ -17,5 +25,15 @@ namespace skarvel {
 [[nodiscard]] const char* CompressionMethodName(uint32_t method);
 // The description of a stored pixel-format code, "???" when unknown.
 [[nodiscard]] const char* PixelFormatDescription(const uint8_t code[4]);
+// The name of a layout or rendition type that newer catalogs use; null for
+// the values this program writes itself (12, 1003, 1004, 1005, 1010), which
+// the listing leaves unnamed, and for unknown values.
+[[nodiscard]] const char* NewerLayoutName(uint32_t layout);
+// The name of a CSI subblock identifier; null when unknown.
+[[nodiscard]] const char* SubblockName(uint32_t id);
+// Colour spaces of colour records: 0 to 6, else "???".
+[[nodiscard]] const char* ColorRecordSpaceName(uint32_t space);
+// The kind of effect an effect component's tag stands for, "???" when unknown.
+[[nodiscard]] const char* EffectComponentName(const uint8_t tag[4]);
 
 }  // namespace skarvel
