@@ -5,6 +5,8 @@
 //               they hold
 //   hostile.car pictures and raw data whose rendition names try to reach
 //               other directories ("../", "/", "\\")
+// and the picture the -replace_img cases put into tiny.car:
+//   picture2x2.bmp
 // Usage: cli_fixture_writer <directory>
 
 #include <sys/stat.h>
@@ -124,6 +126,17 @@ Bytes Hostile() {
   return BuildCatalogFile(spec);
 }
 
+// A 2 x 2 32-bit BMP picture (rows bottom-up), the size of tiny.car's bitmap.
+Bytes Picture2x2() {
+  Bytes b = BytesOf("BM");
+  for (uint32_t v : {70u, 0u, 54u, 40u, 2u, 2u}) AppendU32LE(b, v);
+  AppendU16LE(b, 1);
+  AppendU16LE(b, 32);
+  for (uint32_t v : {0u, 16u, 2835u, 2835u, 0u, 0u}) AppendU32LE(b, v);
+  for (uint8_t i = 0; i < 16; ++i) AppendU8(b, static_cast<uint8_t>(0xA0 + i));
+  return b;
+}
+
 bool Write(const std::string& path, const Bytes& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) return false;
@@ -144,7 +157,8 @@ int main(int argc, char** argv) {
   using skarvel::test::Write;
   if (!Write(dir + "/tiny.car", skarvel::test::Tiny()) ||
       !Write(dir + "/broken.car", skarvel::test::Broken()) ||
-      !Write(dir + "/hostile.car", skarvel::test::Hostile())) {
+      !Write(dir + "/hostile.car", skarvel::test::Hostile()) ||
+      !Write(dir + "/picture2x2.bmp", skarvel::test::Picture2x2())) {
     std::fprintf(stderr, "cli_fixture_writer: cannot write into %s\n", dir.c_str());
     return 1;
   }

@@ -1,0 +1,21 @@
+# The bundled example compiled, decompiled and compiled again from what the
+# decompiler wrote; the two -info listings must be the same.
+file(COPY "${CASES}/../../../examples/Example.xcassets" DESTINATION "${WORK}/first")
+set(ENV{SOURCE_DATE_EPOCH} 1577836800)
+function(run dir)
+  execute_process(COMMAND "${SKARVEL}" ${ARGN} WORKING_DIRECTORY "${dir}"
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE errors)
+  if(NOT status EQUAL 0 OR NOT errors STREQUAL "")
+    message(FATAL_ERROR "skarvel ${ARGN} failed (${status}): ${errors}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+run("${WORK}/first" -compile Example.xcassets -out Example.car)
+run("${WORK}/first" -info Example.car)
+set(first_info "${out}")
+run("${WORK}" -decompile first/Example.car -out Example)
+run("${WORK}" -compile Example.xcassets -out Example.car)
+run("${WORK}" -info Example.car)
+if(NOT out STREQUAL first_info)
+  message(FATAL_ERROR "the catalog compiled from the decompiled example lists differently:\n${first_info}\n--\n${out}")
+endif()

@@ -1,0 +1,1 @@
+file(COPY "${FIXTURES}/tiny.car" DESTINATION "${WORK}")
