@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds skarvel and runs it on the bundled example.
+# Installs what is missing, builds skarvel, compiles the bundled example
+# (examples/Example.xcassets: a complete app icon set and a set made from one
+# 1024 x 1024 picture) into build/example/Assets.car and shows what it holds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -13,20 +15,13 @@ rm -rf "$out" && mkdir -p "$out"
 echo "== skarvel -version"
 "$skarvel" -version
 
-# A small catalog to inspect, written by the command-line tests' fixture writer.
-cmake -S . -B build/fixtures -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/fixtures --target cli_fixture_writer -j "$(nproc)" >/dev/null
-build/fixtures/tests/cli/cli_fixture_writer "$out/fixtures"
-
-echo "== skarvel -info $out/fixtures/tiny.car"
-"$skarvel" -info "$out/fixtures/tiny.car"
-echo "== skarvel -list $out/fixtures/tiny.car"
-"$skarvel" -list "$out/fixtures/tiny.car"
-
-# Every picture and raw resource of the example catalog under its own name
-# (the small fixture stands in while no compiled example is there).
 catalog="$out/Assets.car"
-[ -f "$catalog" ] || catalog="$out/fixtures/tiny.car"
+echo "== skarvel -v -compile examples/Example.xcassets -out $catalog"
+"$skarvel" -v -compile examples/Example.xcassets -out "$catalog"
+echo "== skarvel -info $catalog"
+"$skarvel" -info "$catalog"
+
+# Every picture and raw resource of the catalog under its own name.
 echo "== skarvel -dump_res $catalog (in $out/resources)"
 mkdir -p "$out/resources"
 (cd "$out/resources" && "$skarvel" -dump_res "$OLDPWD/$catalog")
