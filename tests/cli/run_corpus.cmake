@@ -1,7 +1,6 @@
 # Runs -info and -list on every catalog of the corpus folder. Each run must
-# either complete (status 0, nothing on stderr, the listing's first line) or
-# refuse the file with the loader's message and status 1; a crash or a
-# sanitizer report fails the test. Prints one line per file.
+# complete: status 0, nothing on stderr, the listing's first line. A refusal,
+# a crash or a sanitizer report fails the test. Prints one line per file.
 #
 # Inputs (-D): SKARVEL, CORPUS, WORK.
 
@@ -45,11 +44,11 @@ foreach(catalog IN LISTS catalogs)
       string(LENGTH "${out}" out_length)
       set(verdict "listed (${out_length} bytes)")
     elseif(status EQUAL 1 AND err_tail STREQUAL refusal AND out STREQUAL "")
-      set(verdict "refused")
+      set(verdict "REFUSED")
     else()
       set(verdict "BAD (status ${status})")
     endif()
-    if(verdict MATCHES "^(SANITIZER|BAD)")
+    if(verdict MATCHES "^(SANITIZER|BAD|REFUSED)")
       set(failed TRUE)
       message("${name} ${command}: ${verdict}\n-- stderr:\n${err}")
     endif()
