@@ -30,6 +30,11 @@ constexpr char kContentsJson[] = "Contents.json";
 // Descriptions are a few kilobytes; a larger file is not read.
 constexpr int64_t kContentsJsonLimit = int64_t{16} << 20;
 
+// The largest icon made: four times the largest size any step draws (1024).
+// A larger size would only be a fallback picture, and would cost a copy of
+// that size for every icon drawn from it.
+constexpr int32_t kMaxIconPixelSize = 4096;
+
 // Masks of the set's bitmap key: scales 1 to 3, idioms iphone, ipad and
 // ios-marketing, icon indices 0 to 8.
 constexpr uint32_t kScaleMask = 14;
@@ -165,9 +170,10 @@ void WarnImageRead(const char* file, const char* set, int code) {
 // or the file resized. Warns and returns false when it cannot.
 bool LoadIcon(AppIconSource& source, int32_t pixel_size, const char* set) {
   const char* file = source.file_name;
+  const bool too_large = pixel_size > kMaxIconPixelSize;
   if (std::strcmp(file, kEmptyImage) == 0) {
-    if (Image_CreateBlank("BGRA", pixel_size, pixel_size, source.image)) return true;
-    const int code = errno;
+    if (!too_large && Image_CreateBlank("BGRA", pixel_size, pixel_size, source.image)) return true;
+    const int code = too_large ? EINVAL : errno;
     if (code == ENOMEM) {
       std::fprintf(stderr, "Warning: out of memory creating %s for app icon set '%s'! ignoring.\n",
                    file, set);
@@ -179,15 +185,17 @@ bool LoadIcon(AppIconSource& source, int32_t pixel_size, const char* set) {
     }
     return false;
   }
-  if (!Image_ReadFile(file, "BGRA", source.image)) {
-    WarnImageRead(file, set, errno);
-    return false;
+  if (!too_large) {
+    if (!Image_ReadFile(file, "BGRA", source.image)) {
+      WarnImageRead(file, set, errno);
+      return false;
+    }
+    if (source.image.width != source.image.height) {
+      std::fprintf(stderr, "Warning: app icon image '%s' has non-square dimensions!\n", file);
+    }
+    if (Image_Resize("BGRA", source.image, pixel_size, pixel_size)) return true;
   }
-  if (source.image.width != source.image.height) {
-    std::fprintf(stderr, "Warning: app icon image '%s' has non-square dimensions!\n", file);
-  }
-  if (Image_Resize("BGRA", source.image, pixel_size, pixel_size)) return true;
-  const int code = errno;
+  const int code = too_large ? EINVAL : errno;
   Buffer_Free(source.image.pixels);
   if (code == ENOMEM) {
     std::fprintf(stderr, "Warning: out of memory resizing %s for app icon set '%s'! ignoring.\n",

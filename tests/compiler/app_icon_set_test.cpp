@@ -472,6 +472,15 @@ TEST_F(AppIconSetTest, BrokenSets) {
        true, true},
       {"blank icon by name", compiling(R"({"size": "16x16", "scale": "1x", "filename": "EMPTY_IMAGE"})"),
        "", true, true},
+      {"icon larger than any made",
+       compiling(R"({"size": "4097x4097", "scale": "1x", "filename": "good.png"}, )" + good),
+       "Warning: unknown error resizing good.png (errno = 22) for app icon set 'Broken'! "
+       "ignoring.\n",
+       true, true},
+      {"Contents.json too large to read", "+",
+       "Warning: app icon set 'Broken' has a Contents.json file larger than 16777216 bytes! "
+       "ignoring.\n",
+       false, false},
       {"size beyond any picture",
        compiling(R"({"size": "1e30", "scale": "1x"}, )" + good),
        "Notice: item #0 in app icon set 'Broken' has no filename: generating blank -1x-1 icon.\n"
@@ -484,6 +493,8 @@ TEST_F(AppIconSetTest, BrokenSets) {
     TempDir dir;
     if (c.contents == "-") {
       ASSERT_EQ(mkdir("Broken.appiconset", 0777), 0);
+    } else if (c.contents == "+") {
+      test::WriteSet("Broken.appiconset", std::string((16 << 20) + 1, ' '));
     } else {
       test::WriteSet("Broken.appiconset", c.contents);
     }
