@@ -245,8 +245,9 @@ struct PngWriteJob {
 void WritePngRows(PngWriteJob& job) {
   const PixelLayout& l = job.layout;
   const int n = l.channel_count;
-  // Only a four-channel picture keeps its alpha; gray and alpha is opaque.
-  const bool keep_alpha = n == 4 && l.alpha >= 0;
+  // Every layout with an alpha channel keeps it, gray and alpha included (as
+  // the BMP writer does): extracting a gray picture must not lose its mask.
+  const bool keep_alpha = l.alpha >= 0;
   for (int32_t y = 0; y < job.height; ++y) {
     const uint8_t* in = job.pixels.data() + int64_t{y} * job.stride;
     uint8_t* out = job.row.data;

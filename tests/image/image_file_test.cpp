@@ -567,7 +567,7 @@ TEST(ImageFile, WritesBmp) {
 
 TEST(ImageFile, WritesPng) {
   TempDir dir;
-  // Gray and alpha goes out as opaque RGBA with the gray repeated.
+  // Gray and alpha goes out as RGBA with the gray repeated and its alpha kept.
   const Bytes gray = {50, 7, 60, 8};
   ASSERT_TRUE(Image_WriteFile("gray.png", " 8AG", gray, 2, 1, 4));
   const Bytes file = ReadBytes("gray.png");
@@ -576,7 +576,7 @@ TEST(ImageFile, WritesPng) {
   EXPECT_EQ(file[25], 6);  // color type RGBA
   Image image;
   ASSERT_TRUE(Image_ReadFile("gray.png", "RGBA", image));
-  EXPECT_EQ(Row(image, 4, 0), (Bytes{50, 50, 50, 255, 60, 60, 60, 255}));
+  EXPECT_EQ(Row(image, 4, 0), (Bytes{50, 50, 50, 7, 60, 60, 60, 8}));
 
   // BGRA with alpha survives a round trip exactly, padding skipped.
   Image noise;
