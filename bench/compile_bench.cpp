@@ -117,8 +117,8 @@ void BM_ReadPictures(benchmark::State& state, const char* set) {
 // sizes of the sequence's icons, as many as the set lacks.
 void BM_ResizeFallbacks(benchmark::State& state, const char* set) {
   // Every pack and single step's pixel size, in sequence order.
-  static const int32_t kSizes[] = {29,  57, 40,  72,  76,  20,  29, 1024, 114, 120, 40,
-                                   58,  80, 144, 152, 40,  58,  80, 167,  120, 180, 60, 87};
+  static const int32_t kSizes[] = {29, 57,  40,  72, 76, 20, 29,  1024, 114, 120, 40, 58,
+                                   80, 144, 152, 40, 58, 80, 167, 120,  180, 60,  87};
   const bool all_given = std::strcmp(set, "AppIcon") == 0;
   Image best;
   if (!Image_ReadFile((ExampleDir() + "/Single.appiconset/Icon-1024.png").c_str(), "BGRA", best)) {
@@ -185,8 +185,8 @@ void RegisterAll() {
   for (const char* set : kSets) {
     benchmark::RegisterBenchmark((std::string("Compile/") + set).c_str(), BM_Compile, set)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((std::string("Part/ReadPictures/") + set).c_str(),
-                                 BM_ReadPictures, set)
+    benchmark::RegisterBenchmark((std::string("Part/ReadPictures/") + set).c_str(), BM_ReadPictures,
+                                 set)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark((std::string("Part/ResizeFallbacks/") + set).c_str(),
                                  BM_ResizeFallbacks, set)

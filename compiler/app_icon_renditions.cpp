@@ -44,23 +44,46 @@ struct Step {
 
 constexpr Step Pack(int32_t idiom, int32_t scale, float size, int32_t x, int32_t y, int32_t w,
                     int32_t h) {
-  return {.kind = StepKind::Pack, .idiom = idiom, .scale = scale, .size = size, .x = x, .y = y,
-          .atlas_width = w, .atlas_height = h};
+  return {.kind = StepKind::Pack,
+          .idiom = idiom,
+          .scale = scale,
+          .size = size,
+          .x = x,
+          .y = y,
+          .atlas_width = w,
+          .atlas_height = h};
 }
 constexpr Step Store(int32_t idiom, int32_t scale, int32_t pack, int32_t w, int32_t h,
                      uint32_t chunks) {
-  return {.kind = StepKind::Store, .idiom = idiom, .scale = scale, .atlas_width = w,
-          .atlas_height = h, .pack = pack, .chunks = chunks};
+  return {.kind = StepKind::Store,
+          .idiom = idiom,
+          .scale = scale,
+          .atlas_width = w,
+          .atlas_height = h,
+          .pack = pack,
+          .chunks = chunks};
 }
 constexpr Step Ref(int32_t idiom, int32_t scale, float size, int32_t x, int32_t y, int32_t pack,
                    int32_t icon, const char* name) {
-  return {.kind = StepKind::Reference, .idiom = idiom, .scale = scale, .size = size, .x = x,
-          .y = y, .pack = pack, .icon = icon, .name = name};
+  return {.kind = StepKind::Reference,
+          .idiom = idiom,
+          .scale = scale,
+          .size = size,
+          .x = x,
+          .y = y,
+          .pack = pack,
+          .icon = icon,
+          .name = name};
 }
 constexpr Step Single(int32_t idiom, int32_t scale, float size, int32_t icon, const char* name,
                       uint32_t chunks) {
-  return {.kind = StepKind::Single, .idiom = idiom, .scale = scale, .size = size, .icon = icon,
-          .name = name, .chunks = chunks};
+  return {.kind = StepKind::Single,
+          .idiom = idiom,
+          .scale = scale,
+          .size = size,
+          .icon = icon,
+          .name = name,
+          .chunks = chunks};
 }
 constexpr Step Scaling(int32_t idiom) { return {.kind = StepKind::Scaling, .idiom = idiom}; }
 
@@ -131,8 +154,8 @@ constexpr Step kSteps[kAppIconSequenceSteps] = {
 
 constexpr CSIScalingEntry kPhoneSizes[] = {
     {20, 20, 0}, {29, 29, 1}, {40, 40, 2}, {57, 57, 3}, {60, 60, 4}};
-constexpr CSIScalingEntry kPadSizes[] = {
-    {20, 20, 0}, {29, 29, 1}, {40, 40, 2}, {72, 72, 5}, {76, 76, 6}, {83, 83, 7}};
+constexpr CSIScalingEntry kPadSizes[] = {{20, 20, 0}, {29, 29, 1}, {40, 40, 2},
+                                         {72, 72, 5}, {76, 76, 6}, {83, 83, 7}};
 constexpr CSIScalingEntry kStoreSizes[] = {{1024, 1024, 8}};
 
 std::span<const CSIScalingEntry> SizesOf(int32_t idiom) {
@@ -274,9 +297,9 @@ bool AssetsCatalog_AddPackedAsset(AssetsCatalog& catalog, const char* set_name, 
   attributes[kAttrDimension1] = pack_index;
   attributes[kAttrScale] = scale;
   attributes[kAttrIdiom] = idiom;
-  const int32_t index = AssetsCatalog_AddRendition(
-      catalog, 0, attributes, U32(atlas_width), U32(atlas_height), U32(100 * scale), kBGRA,
-      kColorspaceSRGB, kLayoutPackedImage, name, 1);
+  const int32_t index = AssetsCatalog_AddRendition(catalog, 0, attributes, U32(atlas_width),
+                                                   U32(atlas_height), U32(100 * scale), kBGRA,
+                                                   kColorspaceSRGB, kLayoutPackedImage, name, 1);
   if (index < 0) {
     std::fprintf(stderr,
                  "Warning: unable to add app icon set '%s' packed asset '%s' for idiom '%s'! "
@@ -316,9 +339,9 @@ bool AssetsCatalog_AddReferenceRendition(AssetsCatalog& catalog, const char* set
   attributes[kAttrDimension2] = icon_index;
   attributes[kAttrScale] = scale;
   attributes[kAttrIdiom] = idiom;
-  const int32_t index = AssetsCatalog_AddRendition(
-      catalog, facet_id, attributes, U32(pixel_size), U32(pixel_size), U32(100 * scale), kBGRA,
-      kColorspaceSRGB, kLayoutImageReference, name, 1);
+  const int32_t index = AssetsCatalog_AddRendition(catalog, facet_id, attributes, U32(pixel_size),
+                                                   U32(pixel_size), U32(100 * scale), kBGRA,
+                                                   kColorspaceSRGB, kLayoutImageReference, name, 1);
   if (index < 0) {
     std::fprintf(stderr,
                  "Warning: unable to add app icon set '%s' reference rendition '%s' for idiom "
@@ -374,9 +397,9 @@ bool AssetsCatalog_AddSingleRendition(AssetsCatalog& catalog, const char* set_na
   attributes[kAttrDimension2] = icon_index;
   attributes[kAttrScale] = scale;
   attributes[kAttrIdiom] = idiom;
-  const int32_t index = AssetsCatalog_AddRendition(
-      catalog, facet_id, attributes, U32(pixel_size), U32(pixel_size), U32(100 * scale), kBGRA,
-      kColorspaceSRGB, kLayoutImage, name, 1);
+  const int32_t index =
+      AssetsCatalog_AddRendition(catalog, facet_id, attributes, U32(pixel_size), U32(pixel_size),
+                                 U32(100 * scale), kBGRA, kColorspaceSRGB, kLayoutImage, name, 1);
   if (index < 0) {
     std::fprintf(stderr,
                  "Warning: unable to add app icon set '%s' single rendition '%s' for idiom '%s'! "
@@ -388,13 +411,12 @@ bool AssetsCatalog_AddSingleRendition(AssetsCatalog& catalog, const char* set_na
   const uint32_t p = U32(pixel_size);
   const CSISliceRect slice[] = {{0, 0, p, p}};
   const CSIMetric metric[] = {{0, 0, 0, 0, p, p}};
-  const bool stored =
-      CSI_AddSlices(block, slice) && CSI_AddMetrics(block, metric) &&
-      CSI_AddComposition(block, 0, 1.0f) && CSI_AddOrientation(block, 1) &&
-      CSI_AddBytesPerLine(block, U32(icon->stride)) &&
-      CSI_SetImagePayload(block, kChunkedFlags, CompressionMethod::LZFSE, chunk_count,
-                          icon->pixels.bytes(), U32(icon->width), U32(icon->height),
-                          U32(icon->stride), 4);
+  const bool stored = CSI_AddSlices(block, slice) && CSI_AddMetrics(block, metric) &&
+                      CSI_AddComposition(block, 0, 1.0f) && CSI_AddOrientation(block, 1) &&
+                      CSI_AddBytesPerLine(block, U32(icon->stride)) &&
+                      CSI_SetImagePayload(block, kChunkedFlags, CompressionMethod::LZFSE,
+                                          chunk_count, icon->pixels.bytes(), U32(icon->width),
+                                          U32(icon->height), U32(icon->stride), 4);
   if (!stored) {
     const int code = errno;
     std::fprintf(stderr,
@@ -414,9 +436,8 @@ bool AssetsCatalog_AddScalingInformation(AssetsCatalog& catalog, const char* set
   attributes[kAttrPart] = kScalingInfoPart;
   attributes[kAttrScale] = 1;
   attributes[kAttrIdiom] = idiom;
-  const int32_t index = AssetsCatalog_AddRendition(catalog, facet_id, attributes, 0, 0, 0,
-                                                   kNoPixelFormat, 0, kLayoutScalingInfo,
-                                                   set_name, 1);
+  const int32_t index = AssetsCatalog_AddRendition(
+      catalog, facet_id, attributes, 0, 0, 0, kNoPixelFormat, 0, kLayoutScalingInfo, set_name, 1);
   if (index < 0) {
     std::fprintf(stderr,
                  "Warning: unable to add app icon set '%s' scaling information for idiom '%s'! "
@@ -446,8 +467,8 @@ bool AssetsCatalog_AddAppIconRenditions(AssetsCatalog& catalog, const char* set_
     bool ok = false;
     switch (s.kind) {
       case StepKind::Pack:
-        ok = AppIconAtlas_PackIcon(set_name, atlas, s.atlas_width, s.atlas_height, s.idiom,
-                                   s.scale, s.size, s.x, s.y, sources, best);
+        ok = AppIconAtlas_PackIcon(set_name, atlas, s.atlas_width, s.atlas_height, s.idiom, s.scale,
+                                   s.size, s.x, s.y, sources, best);
         break;
       case StepKind::Store:
         ok = AssetsCatalog_AddPackedAsset(catalog, set_name, s.idiom, s.scale, s.pack, atlas,
@@ -458,8 +479,8 @@ bool AssetsCatalog_AddAppIconRenditions(AssetsCatalog& catalog, const char* set_
                                                  s.pack, s.icon, s.size, s.x, s.y, s.name);
         break;
       case StepKind::Single:
-        ok = AssetsCatalog_AddSingleRendition(catalog, set_name, facet_id, s.idiom, s.scale,
-                                              s.size, s.icon, s.chunks, s.name, sources, best);
+        ok = AssetsCatalog_AddSingleRendition(catalog, set_name, facet_id, s.idiom, s.scale, s.size,
+                                              s.icon, s.chunks, s.name, sources, best);
         break;
       case StepKind::Scaling:
         ok = AssetsCatalog_AddScalingInformation(catalog, set_name, facet_id, s.idiom,

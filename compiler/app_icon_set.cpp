@@ -89,8 +89,12 @@ int32_t IdiomValue(const char* text, bool& known) {
     int32_t value;
   };
   static constexpr Name kIdioms[] = {
-      {"universal", kIdiomUniversal}, {"iphone", kIdiomPhone}, {"ipad", kIdiomPad},
-      {"tv", kIdiomTV},               {"watch", kIdiomWatch},  {"ios-marketing", kIdiomMarketing},
+      {"universal", kIdiomUniversal},
+      {"iphone", kIdiomPhone},
+      {"ipad", kIdiomPad},
+      {"tv", kIdiomTV},
+      {"watch", kIdiomWatch},
+      {"ios-marketing", kIdiomMarketing},
   };
   for (const Name& n : kIdioms) {
     if (std::strcmp(text, n.text) == 0) {
@@ -103,8 +107,8 @@ int32_t IdiomValue(const char* text, bool& known) {
 }
 
 int32_t WatchRole(const char* text) {
-  static constexpr const char* kRoles[] = {"notificationCenter", "companionSettings",
-                                           "appLauncher", "longLook", "quickLook"};
+  static constexpr const char* kRoles[] = {"notificationCenter", "companionSettings", "appLauncher",
+                                           "longLook", "quickLook"};
   for (int32_t i = 0; i < 5; ++i) {
     if (std::strcmp(text, kRoles[i]) == 0) return i + 1;
   }
@@ -138,8 +142,9 @@ bool ReadContents(Buffer& text, bool& too_large) {
 void WarnImageRead(const char* file, const char* set, int code) {
   switch (code) {
     case ENOENT:
-      std::fprintf(stderr, "Warning: unable to read image file %s for app icon set '%s'! ignoring.\n",
-                   file, set);
+      std::fprintf(stderr,
+                   "Warning: unable to read image file %s for app icon set '%s'! ignoring.\n", file,
+                   set);
       break;
     case kErrUnsupported:
       std::fprintf(stderr,
@@ -352,7 +357,8 @@ bool CompileEnteredSet(AssetsCatalog& catalog, const char* set) {
                    "ignoring.\n",
                    set, static_cast<long long>(kContentsJsonLimit));
     } else {
-      std::fprintf(stderr, "Warning: app icon set '%s' has no Contents.json file! ignoring.\n", set);
+      std::fprintf(stderr, "Warning: app icon set '%s' has no Contents.json file! ignoring.\n",
+                   set);
     }
     return false;
   }
@@ -370,10 +376,11 @@ bool CompileEnteredSet(AssetsCatalog& catalog, const char* set) {
   }
   const cJSON* images = Json_Member(json.root, "images");
   if (!Json_IsArray(images)) {
-    std::fprintf(stderr,
-                 "Warning: app icon set '%s' has unexpected syntax in Contents.json file (no images "
-                 "array)! ignoring.\n",
-                 set);
+    std::fprintf(
+        stderr,
+        "Warning: app icon set '%s' has unexpected syntax in Contents.json file (no images "
+        "array)! ignoring.\n",
+        set);
     return false;
   }
   const int n = Json_ArraySize(images);
@@ -408,14 +415,14 @@ bool CompileEnteredSet(AssetsCatalog& catalog, const char* set) {
   }
   if (sources.count == 0) {
     // Nothing to draw any icon from: the facet stays, without renditions.
-    std::fprintf(stderr,
-                 "Warning: app icon set '%s' has no usable image in Contents.json file! ignoring.\n",
-                 set);
+    std::fprintf(
+        stderr, "Warning: app icon set '%s' has no usable image in Contents.json file! ignoring.\n",
+        set);
     return false;
   }
-  return AssetsCatalog_AddAppIconRenditions(catalog, set, facet_id,
-                                            std::span<const AppIconSource>(sources.items, sources.count),
-                                            use.best);
+  return AssetsCatalog_AddAppIconRenditions(
+      catalog, set, facet_id, std::span<const AppIconSource>(sources.items, sources.count),
+      use.best);
 }
 
 }  // namespace

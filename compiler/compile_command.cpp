@@ -9,8 +9,8 @@
 
 #include "base/file_system.h"
 #include "base/mem.h"
-#include "base/result.h"
 #include "base/project.h"
+#include "base/result.h"
 #include "catalog/catalog_builder.h"
 #include "compiler/app_icon_set.h"
 #include "compiler/working_directory.h"

@@ -196,7 +196,9 @@ const char* Json_MemberText(const cJSON* object, const char* name) {
 
 bool Json_IsArray(const cJSON* value) { return value != nullptr && cJSON_IsArray(value); }
 
-int Json_ArraySize(const cJSON* array) { return Json_IsArray(array) ? cJSON_GetArraySize(array) : 0; }
+int Json_ArraySize(const cJSON* array) {
+  return Json_IsArray(array) ? cJSON_GetArraySize(array) : 0;
+}
 
 const cJSON* Json_FirstItem(const cJSON* array) {
   return Json_IsArray(array) ? array->child : nullptr;

@@ -66,7 +66,8 @@ bool EncodeBand(const uint8_t* band, uint32_t rows, uint32_t width, uint32_t str
       length = rows * row_bytes;
       if (length > room_size) return Fail(EINVAL);
       for (uint32_t j = 0; j < rows; ++j) {
-        std::memcpy(room + j * row_bytes, band + uint64_t{j} * stride, static_cast<size_t>(row_bytes));
+        std::memcpy(room + j * row_bytes, band + uint64_t{j} * stride,
+                    static_cast<size_t>(row_bytes));
       }
       return true;
     }
@@ -256,8 +257,8 @@ bool CSI_CompressPixels(std::span<const uint8_t> pixels, uint32_t width, uint32_
   // Rows must hold their pixels and lie inside `pixels`; sizes stay within
   // what the 32-bit fields of a record can describe.
   if (width > INT32_MAX || height > INT32_MAX || chunk_count > INT32_MAX ||
-      uint64_t{width} * bytes_per_pixel > stride ||
-      uint64_t{height} * stride > pixels.size() || uint64_t{height} * stride > UINT32_MAX) {
+      uint64_t{width} * bytes_per_pixel > stride || uint64_t{height} * stride > pixels.size() ||
+      uint64_t{height} * stride > UINT32_MAX) {
     return Fail(EINVAL);
   }
   const uint64_t header = chunk_count > 0 ? kCSIChunkHeaderSize : 0;
@@ -326,13 +327,15 @@ bool CSI_SetImagePayload(BOMBlock& block, uint32_t element_flags, CompressionMet
   }
   // CSI_CompressPixels keeps the data length below 2^32 - 16.
   const auto data_length = static_cast<uint32_t>(data.size);
-  const uint64_t at = CSI_GetPayload(block, data_length + static_cast<uint32_t>(kCSIElementHeaderSize));
+  const uint64_t at =
+      CSI_GetPayload(block, data_length + static_cast<uint32_t>(kCSIElementHeaderSize));
   if (at == 0) return false;
   std::memcpy(block.data + at, "MLEC", 4);
   PutU32(block, at + 4, element_flags);
   PutU32(block, at + 8, static_cast<uint32_t>(method));
   PutU32(block, at + 12, chunk_count != 0 ? chunk_count : data_length);
-  if (data_length != 0) std::memcpy(block.data + at + kCSIElementHeaderSize, data.data, data_length);
+  if (data_length != 0)
+    std::memcpy(block.data + at + kCSIElementHeaderSize, data.data, data_length);
   return true;
 }
 

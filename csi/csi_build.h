@@ -93,8 +93,7 @@ CSIBand CSI_ChunkBand(int32_t height, int32_t chunk_count, int32_t index);
 // kErrUnsupported (a method other than 0 to 4); `out` is then empty.
 [[nodiscard]] bool CSI_CompressPixels(std::span<const uint8_t> pixels, uint32_t width,
                                       uint32_t height, uint32_t stride, uint32_t bytes_per_pixel,
-                                      CompressionMethod method, uint32_t chunk_count,
-                                      Buffer& out);
+                                      CompressionMethod method, uint32_t chunk_count, Buffer& out);
 
 // Compresses the pixels and sets them as the record's payload: "MLEC", the
 // element flags, the method, then the chunk count (or, unchunked, the data
@@ -103,8 +102,7 @@ CSIBand CSI_ChunkBand(int32_t height, int32_t chunk_count, int32_t index);
 [[nodiscard]] bool CSI_SetImagePayload(BOMBlock& block, uint32_t element_flags,
                                        CompressionMethod method, uint32_t chunk_count,
                                        std::span<const uint8_t> pixels, uint32_t width,
-                                       uint32_t height, uint32_t stride,
-                                       uint32_t bytes_per_pixel);
+                                       uint32_t height, uint32_t stride, uint32_t bytes_per_pixel);
 
 // Sets the scaling information payload: "SISM", version 1, the entry count
 // and the entries (12 + 12n bytes). Errors of CSI_GetPayload.

@@ -55,8 +55,8 @@ const RenditionView* Find(const std::vector<RenditionView>& all, int32_t facet, 
   return nullptr;
 }
 
-const RenditionView* FindPacked(const std::vector<RenditionView>& all, int32_t idiom,
-                                int32_t scale, int32_t pack) {
+const RenditionView* FindPacked(const std::vector<RenditionView>& all, int32_t idiom, int32_t scale,
+                                int32_t pack) {
   return Find(all, 0, idiom, scale, 181, pack, 0);
 }
 
@@ -142,8 +142,8 @@ TEST_F(AppIconSetTest, CompleteSetGivesEveryRendition) {
     if (b.kind != BlockKind::BitmapKey) continue;
     ++keys;
     ASSERT_EQ(b.size, 84u);
-    EXPECT_EQ(LoadU32LEAt(b.bytes(), 16 + 4 * 0), 14u);   // scale
-    EXPECT_EQ(LoadU32LEAt(b.bytes(), 16 + 4 * 1), 70u);   // idiom
+    EXPECT_EQ(LoadU32LEAt(b.bytes(), 16 + 4 * 0), 14u);    // scale
+    EXPECT_EQ(LoadU32LEAt(b.bytes(), 16 + 4 * 1), 70u);    // idiom
     EXPECT_EQ(LoadU32LEAt(b.bytes(), 16 + 4 * 16), 511u);  // dimension 2
   }
   EXPECT_EQ(keys, 1);
@@ -275,12 +275,13 @@ TEST_F(AppIconSetTest, NoticesFollowTheIdiomList) {
   struct Case {
     const char* name;
     const char* idioms;
-    const char* item;          // the one item, besides a 1024 App Store icon
-    const char* notice;        // a notice that must appear, or null
-    const char* absent;        // a notice that must not appear, or null
-    bool with_store = true;    // the App Store icon is given too
+    const char* item;        // the one item, besides a 1024 App Store icon
+    const char* notice;      // a notice that must appear, or null
+    const char* absent;      // a notice that must not appear, or null
+    bool with_store = true;  // the App Store icon is given too
   };
-  const char* store = R"({"idiom": "ios-marketing", "size": "1024x1024", "scale": "1x", "filename": "EMPTY_IMAGE"})";
+  const char* store =
+      R"({"idiom": "ios-marketing", "size": "1024x1024", "scale": "1x", "filename": "EMPTY_IMAGE"})";
   const Case kCases[] = {
       {"83.5 as text matches", "ipad",
        R"({"idiom": "ipad", "size": "83.5x83.5", "scale": "2x", "filename": "p.png"})", nullptr,
@@ -364,8 +365,9 @@ TEST_F(AppIconSetTest, BrokenSets) {
   // Sets that compile also get a blank App Store icon (last, so item numbers
   // stay): every other icon is drawn from it, which keeps them quick.
   auto compiling = [&](const std::string& items) {
-    return images(items + (items.empty() ? "" : ", ") +
-                  R"({"idiom": "ios-marketing", "size": "1024x1024", "scale": "1x", "filename": "EMPTY_IMAGE"})");
+    return images(
+        items + (items.empty() ? "" : ", ") +
+        R"({"idiom": "ios-marketing", "size": "1024x1024", "scale": "1x", "filename": "EMPTY_IMAGE"})");
   };
   struct Case {
     const char* name;
@@ -393,20 +395,24 @@ TEST_F(AppIconSetTest, BrokenSets) {
        false, true},
       {"watch item without role",
        compiling(R"({"idiom": "watch", "size": "16x16", "scale": "1x", "filename": "good.png"}, )" +
-              good),
+                 good),
        "Warning: app icon set 'Broken' has unexpected syntax in Contents.json file "
        "(watch-specific item #0 has no role)! ignoring.\n",
        true, true},
       {"watch item with an unknown role",
-       compiling(good +
-              R"(, {"idiom": "watch", "role": "wrist", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
+       compiling(
+           good +
+           R"(, {"idiom": "watch", "role": "wrist", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
        "Warning: app icon set 'Broken' has unexpected syntax in Contents.json file "
        "(watch-specific item #1's role is 'wrist')! ignoring.\n",
        true, true},
       {"watch item with a role",
-       compiling(R"({"idiom": "watch", "role": "quickLook", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
+       compiling(
+           R"({"idiom": "watch", "role": "quickLook", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
        "", true, true},
-      {"iphone item with a role", compiling(R"({"idiom": "iphone", "role": "wrist", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
+      {"iphone item with a role",
+       compiling(
+           R"({"idiom": "iphone", "role": "wrist", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
        "", true, true},
       {"unreadable image",
        compiling(R"({"size": "16x16", "scale": "1x", "filename": "missing.png"}, )" + good),
@@ -440,13 +446,15 @@ TEST_F(AppIconSetTest, BrokenSets) {
        "idiom is 'true')! defaulting to 'universal'.\n",
        true, true},
       {"lower-case display gamut",
-       compiling(R"({"display-gamut": "display-p3", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
+       compiling(
+           R"({"display-gamut": "display-p3", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
        "Warning: app icon set 'Broken' has unexpected syntax in Contents.json file (item #0's "
        "display gamut is 'display-p3')! defaulting to 'sRGB'.\n",
        true, true},
       {"known display gamuts",
-       compiling(R"({"display-gamut": "display-P3", "size": "16x16", "scale": "1x", "filename": "good.png"}, )"
-              R"({"display-gamut": "sRGB", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
+       compiling(
+           R"({"display-gamut": "display-P3", "size": "16x16", "scale": "1x", "filename": "good.png"}, )"
+           R"({"display-gamut": "sRGB", "size": "16x16", "scale": "1x", "filename": "good.png"})"),
        "", true, true},
       {"no size", compiling(R"({"scale": "1x", "filename": "good.png"}, )" + good),
        "Warning: app icon set 'Broken' has unexpected syntax in Contents.json file (item #0 has "
@@ -465,13 +473,13 @@ TEST_F(AppIconSetTest, BrokenSets) {
        "Warning: app icon set 'Broken' has unexpected syntax in Contents.json file (item #0 has "
        "no scale)! ignoring.\n",
        true, true},
-      {"scale from the subtype", compiling(R"({"size": "8x8", "subtype": "2x", "filename": "good.png"})"),
-       "", true, true},
+      {"scale from the subtype",
+       compiling(R"({"size": "8x8", "subtype": "2x", "filename": "good.png"})"), "", true, true},
       {"no filename", compiling(R"({"idiom": "iphone", "size": "20x20", "scale": "2x"})"),
        "Notice: item #0 in app icon set 'Broken' has no filename: generating blank 40x40 icon.\n",
        true, true},
-      {"blank icon by name", compiling(R"({"size": "16x16", "scale": "1x", "filename": "EMPTY_IMAGE"})"),
-       "", true, true},
+      {"blank icon by name",
+       compiling(R"({"size": "16x16", "scale": "1x", "filename": "EMPTY_IMAGE"})"), "", true, true},
       {"icon larger than any made",
        compiling(R"({"size": "4097x4097", "scale": "1x", "filename": "good.png"}, )" + good),
        "Warning: unknown error resizing good.png (errno = 22) for app icon set 'Broken'! "
@@ -481,8 +489,7 @@ TEST_F(AppIconSetTest, BrokenSets) {
        "Warning: app icon set 'Broken' has a Contents.json file larger than 16777216 bytes! "
        "ignoring.\n",
        false, false},
-      {"size beyond any picture",
-       compiling(R"({"size": "1e30", "scale": "1x"}, )" + good),
+      {"size beyond any picture", compiling(R"({"size": "1e30", "scale": "1x"}, )" + good),
        "Notice: item #0 in app icon set 'Broken' has no filename: generating blank -1x-1 icon.\n"
        "Warning: unknown error creating EMPTY_IMAGE (errno = 22) for app icon set 'Broken'! "
        "ignoring.\n",
@@ -568,7 +575,8 @@ TEST_F(AppIconSetTest, AStepThatFailsEndsTheSequence) {
   // 502 free slots: the facet takes 3, leave room for 11 renditions.
   int32_t attributes[kAttrCount] = {};
   for (int i = 0; i < 238; ++i) {
-    ASSERT_GE(AssetsCatalog_AddRendition(full, 99, attributes, 0, 0, 0, "BGRA", 1, 12, "pad", 1), 0);
+    ASSERT_GE(AssetsCatalog_AddRendition(full, 99, attributes, 0, 0, 0, "BGRA", 1, 12, "pad", 1),
+              0);
   }
   char name[] = "S.appiconset";
   CaptureStream err2(2);

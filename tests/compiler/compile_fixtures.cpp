@@ -29,8 +29,8 @@ Image MakePicture(int32_t width, int32_t height, uint8_t seed) {
 
 void WritePicture(const std::string& path, int32_t width, int32_t height, uint8_t seed) {
   const Image image = MakePicture(width, height, seed);
-  ASSERT_TRUE(Image_WriteFile(path.c_str(), "BGRA", image.pixels.bytes(), width, height,
-                              image.stride))
+  ASSERT_TRUE(
+      Image_WriteFile(path.c_str(), "BGRA", image.pixels.bytes(), width, height, image.stride))
       << path;
 }
 

@@ -2,8 +2,6 @@
 // order of the walk, warnings, the working directory, creating, extending
 // and saving catalogs.
 
-#include "compiler/compile_command.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include "base/file_system.h"
 #include "base/project.h"
 #include "catalog/catalog_builder.h"
+#include "compiler/compile_command.h"
 #include "frontend/command_line.h"
 #include "tests/compiler/compile_fixtures.h"
 #include "tests/support/capture.h"
@@ -44,12 +43,13 @@ TEST(CompileDirectory, DispatchesByExtensionInByteOrder) {
   TempDir dir;
   const std::string root = "Tree.xcassets";
   test::WriteSet(root, "{}");  // the catalog's own Contents.json is a file: passed over
-  for (const char* set : {"B.appiconset", "A.appiconset", "a.appiconset", "Icons/Other.appiconset"}) {
+  for (const char* set :
+       {"B.appiconset", "A.appiconset", "a.appiconset", "Icons/Other.appiconset"}) {
     test::WriteSet(root + "/" + set, kTinySet);
   }
-  for (const char* other : {"Foo.launchimage", "Foo.imageset", "Foo.arreferenceimage",
-                            "My.Icon.appiconset", "Foo.APPICONSET", "Group.arresourcegroup",
-                            "Empty"}) {
+  for (const char* other :
+       {"Foo.launchimage", "Foo.imageset", "Foo.arreferenceimage", "My.Icon.appiconset",
+        "Foo.APPICONSET", "Group.arresourcegroup", "Empty"}) {
     ASSERT_EQ(mkdir((root + "/" + other).c_str(), 0777), 0);
   }
   test::WriteFileText(root + "/Icon.appiconset", kTinySet);  // a file, not a set

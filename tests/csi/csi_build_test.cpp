@@ -69,8 +69,8 @@ TEST(CSIBuild, SubblocksHaveTheirLayoutsAndSizes) {
     uint64_t at;
     uint32_t length;
   };
-  const Sub kSubs[] = {{1001, 184, 36}, {1003, 228, 28},  {1010, 264, 42}, {1004, 314, 8},
-                       {1006, 330, 4},  {1007, 342, 4},   {1013, 354, 21}, {1015, 383, 12}};
+  const Sub kSubs[] = {{1001, 184, 36}, {1003, 228, 28}, {1010, 264, 42}, {1004, 314, 8},
+                       {1006, 330, 4},  {1007, 342, 4},  {1013, 354, 21}, {1015, 383, 12}};
   for (const Sub& s : kSubs) {
     SCOPED_TRACE(s.id);
     EXPECT_EQ(r.U32(s.at), s.id);
@@ -110,7 +110,7 @@ TEST(CSIBuild, SubblocksHaveTheirLayoutsAndSizes) {
   EXPECT_EQ(r.U32(342 + 8), 256u);
 
   const Bytes name_list(r.block().data + 354 + 8, r.block().data + 354 + 29);
-  const Bytes expected_names = {2, 0, 0, 0, 0,   0,   0,   0,   2,   0,  0,
+  const Bytes expected_names = {2, 0,   0,   0, 0, 0, 0, 0,   2,   0,  0,
                                 0, 'a', 'b', 3, 0, 0, 0, 'c', 'd', 'e'};
   EXPECT_EQ(name_list, expected_names);
   float props[2];
@@ -174,8 +174,8 @@ TEST(CSIBuild, RefusesBlocksThatAreNotRecords) {
   EXPECT_FALSE(CSI_SetScalingInfo(r.block(), entry));
   EXPECT_EQ(errno, EINVAL);
   errno = 0;
-  EXPECT_FALSE(CSI_SetImagePayload(r.block(), 3, CompressionMethod::Uncompressed, 0, pixels, 1, 1,
-                                   32, 4));
+  EXPECT_FALSE(
+      CSI_SetImagePayload(r.block(), 3, CompressionMethod::Uncompressed, 0, pixels, 1, 1, 32, 4));
   EXPECT_EQ(errno, EINVAL);
 }
 
@@ -185,8 +185,8 @@ TEST(CSIBuild, ChunkBandsSplitRowsByTheFloorRule) {
     std::vector<int32_t> rows;
   };
   const Case kCases[] = {
-      {10, 3, {3, 3, 4}},  {29, 4, {7, 7, 7, 8}},      {60, 3, {20, 20, 20}},
-      {10, 0, {10}},       {2, 4, {0, 1, 0, 1}},       {1024, 4, {256, 256, 256, 256}},
+      {10, 3, {3, 3, 4}}, {29, 4, {7, 7, 7, 8}}, {60, 3, {20, 20, 20}},
+      {10, 0, {10}},      {2, 4, {0, 1, 0, 1}},  {1024, 4, {256, 256, 256, 256}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::to_string(c.height) + " rows in " + std::to_string(c.chunks));
@@ -266,7 +266,8 @@ TEST(CSIBuild, RunLengthStreamIsOneLiteralRunPerRow) {
     const uint64_t at = row == 0 ? 20 : 36;
     EXPECT_EQ(LoadU16LEAt(s, at), 3u);
     EXPECT_EQ(LoadU16LEAt(s, at + 2), 0u);
-    EXPECT_EQ(Bytes(s.begin() + static_cast<ptrdiff_t>(at + 4), s.begin() + static_cast<ptrdiff_t>(at + 16)),
+    EXPECT_EQ(Bytes(s.begin() + static_cast<ptrdiff_t>(at + 4),
+                    s.begin() + static_cast<ptrdiff_t>(at + 16)),
               Bytes(pixels.begin() + row * 20, pixels.begin() + row * 20 + 12));
   }
 
@@ -305,8 +306,8 @@ TEST(CSIBuild, EveryMethodDecodesBackToTheSameRows) {
     const bool tight = c.method == CompressionMethod::Uncompressed;
     Record r(CSIRecordBuilder().Size(width, height).PixelFormat(c.format).Build());
     ASSERT_TRUE(CSI_AddBytesPerLine(r.block(), tight ? width * bpp : stride));
-    ASSERT_TRUE(CSI_SetImagePayload(r.block(), 3, c.method, c.chunks, pixels, width, height,
-                                    stride, bpp))
+    ASSERT_TRUE(
+        CSI_SetImagePayload(r.block(), 3, c.method, c.chunks, pixels, width, height, stride, bpp))
         << errno;
     Image image;
     ASSERT_TRUE(CSI_DecodeImage(r.block(), image)) << errno;
@@ -398,8 +399,8 @@ TEST(CSIBuild, PayloadsAreSetOnce) {
   EXPECT_FALSE(CSI_SetScalingInfo(r.block(), entries));
   EXPECT_EQ(errno, EINVAL);
   errno = 0;
-  EXPECT_FALSE(CSI_SetImagePayload(r.block(), 3, CompressionMethod::RLE, 0, Bytes(4, 1), 1, 1, 4,
-                                   4));
+  EXPECT_FALSE(
+      CSI_SetImagePayload(r.block(), 3, CompressionMethod::RLE, 0, Bytes(4, 1), 1, 1, 4, 4));
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(r.bytes(), before);
 }
