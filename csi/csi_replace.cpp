@@ -58,7 +58,8 @@ void MakeOpaque(Image& image) {
   if (!PixelFormat_Parse(image.pixel_format, layout) || layout.alpha < 0) return;
   const auto n = static_cast<uint64_t>(layout.channel_count);
   for (int32_t y = 0; y < image.height; ++y) {
-    uint8_t* row = image.pixels.data + static_cast<uint64_t>(y) * static_cast<uint64_t>(image.stride);
+    uint8_t* row =
+        image.pixels.data + static_cast<uint64_t>(y) * static_cast<uint64_t>(image.stride);
     for (int32_t x = 0; x < image.width; ++x) {
       row[static_cast<uint64_t>(x) * n + static_cast<uint64_t>(layout.alpha)] = 255;
     }

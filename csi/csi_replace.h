@@ -27,19 +27,18 @@ struct PackedImagePosition {
 
 // The packed images of app icon sets as the compiler lays them out.
 inline constexpr PackedImagePosition kPackedImagePositions[] = {
-    {92, 60, 57, 57, 2, 1},       {92, 60, 29, 29, 61, 29},     {154, 122, 40, 40, 2, 2},
-    {154, 122, 76, 76, 2, 44},    {154, 122, 72, 72, 80, 48},   {54, 32, 29, 29, 2, 1},
-    {54, 32, 20, 20, 33, 10},     {240, 124, 120, 120, 2, 2},   {240, 124, 114, 114, 124, 8},
-    {144, 126, 40, 40, 2, 2},     {144, 126, 80, 80, 2, 44},    {144, 126, 58, 58, 84, 66},
-    {302, 156, 152, 152, 2, 2},   {302, 156, 144, 144, 156, 10}, {306, 184, 180, 180, 2, 2},
-    {306, 184, 120, 120, 184, 62}, {152, 90, 87, 87, 2, 1},     {152, 90, 60, 60, 91, 28},
+    {92, 60, 57, 57, 2, 1},        {92, 60, 29, 29, 61, 29},      {154, 122, 40, 40, 2, 2},
+    {154, 122, 76, 76, 2, 44},     {154, 122, 72, 72, 80, 48},    {54, 32, 29, 29, 2, 1},
+    {54, 32, 20, 20, 33, 10},      {240, 124, 120, 120, 2, 2},    {240, 124, 114, 114, 124, 8},
+    {144, 126, 40, 40, 2, 2},      {144, 126, 80, 80, 2, 44},     {144, 126, 58, 58, 84, 66},
+    {302, 156, 152, 152, 2, 2},    {302, 156, 144, 144, 156, 10}, {306, 184, 180, 180, 2, 2},
+    {306, 184, 120, 120, 184, 62}, {152, 90, 87, 87, 2, 1},       {152, 90, 60, 60, 91, 28},
 };
 
 // The position of a width x height picture inside a packed image of
 // packed_width x packed_height, from the table; false when there is none.
 [[nodiscard]] bool PackedImage_FindPosition(int32_t packed_width, int32_t packed_height,
-                                            int32_t width, int32_t height, int32_t& x,
-                                            int32_t& y);
+                                            int32_t width, int32_t height, int32_t& x, int32_t& y);
 
 // Rebuilds the rendition in `block` with the picture at `picture_path` pasted
 // in: a full replacement when x and y are both -1 (the picture must have the

@@ -1,5 +1,3 @@
-#include "decompiler/decompiler.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 #include "base/project.h"
 #include "catalog/rendition_attribute.h"
 #include "decompiler/decompile_ar.h"
+#include "decompiler/decompiler.h"
 #include "frontend/input_catalog.h"
 #include "frontend/report.h"
 #include "image/image_file.h"
@@ -65,10 +64,9 @@ bool RenditionImageFileName(const char (&name_field)[128], char (&file_name)[kDe
   CopySafe(file_name, 0, name_field, length, replaced);
   file_name[length] = '\0';
   const bool has_extension =
-      length >= 6 && (EndsWithNoCase(name_field, length, ".bmp") ||
-                      EndsWithNoCase(name_field, length, ".png") ||
-                      EndsWithNoCase(name_field, length, ".jpg") ||
-                      EndsWithNoCase(name_field, length, ".jpeg"));
+      length >= 6 &&
+      (EndsWithNoCase(name_field, length, ".bmp") || EndsWithNoCase(name_field, length, ".png") ||
+       EndsWithNoCase(name_field, length, ".jpg") || EndsWithNoCase(name_field, length, ".jpeg"));
   // 127 bytes and ".png" always fit the 256-byte buffer.
   if (!has_extension) std::memcpy(file_name + length, ".png", 5);
   return replaced;

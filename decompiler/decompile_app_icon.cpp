@@ -202,7 +202,8 @@ void ContentsJson_Entry(ContentsJson& json, const AssetsCatalog& catalog,
   std::fputs("        {\n", f);
   const int32_t gamut = KeyAttribute(catalog, entry.key, kAttrDisplayGamut);
   if (gamut > 0) {
-    std::fprintf(f, "            \"display-gamut\": \"%s\",\n", ValueName(kAttrDisplayGamut, gamut));
+    std::fprintf(f, "            \"display-gamut\": \"%s\",\n",
+                 ValueName(kAttrDisplayGamut, gamut));
   }
   std::fprintf(f, "            \"idiom\": \"%s\",\n",
                ValueName(kAttrIdiom, KeyAttribute(catalog, entry.key, kAttrIdiom)));
@@ -222,8 +223,7 @@ void WarnExtractFailure(const char* rendition_name) {
   std::fprintf(stderr, "Warning: failed to extract image for rendition '%s'\n", rendition_name);
 }
 
-void WriteImageRendition(const BOMBlock& block, const char* rendition_name,
-                         const char* file_name) {
+void WriteImageRendition(const BOMBlock& block, const char* rendition_name, const char* file_name) {
   Image image;
   if (!CSI_DecodeImage(block, image)) {
     WarnExtractFailure(rendition_name);
@@ -262,16 +262,20 @@ void DecompileRendition(const AssetsCatalog& catalog, const Facet& facet, const 
   const int key_index = static_cast<int>(ref.key_block);
   const int value_index = static_cast<int>(ref.value_block);
   if (header == nullptr) {
-    std::fprintf(stderr, "Warning: app icon set '%s' has no image payload in its rendition [%d:%d]! ignoring.\n",
-                 set_name, key_index, value_index);
+    std::fprintf(
+        stderr,
+        "Warning: app icon set '%s' has no image payload in its rendition [%d:%d]! ignoring.\n",
+        set_name, key_index, value_index);
     return;
   }
   Reference reference;
   const RenditionKind kind = KindOf(*value, *header, reference);
   if (kind == RenditionKind::NoPixelFormat) return;
   if (kind == RenditionKind::NoImage) {
-    std::fprintf(stderr, "Warning: app icon set '%s' has no image payload in its rendition [%d:%d]! ignoring.\n",
-                 set_name, key_index, value_index);
+    std::fprintf(
+        stderr,
+        "Warning: app icon set '%s' has no image payload in its rendition [%d:%d]! ignoring.\n",
+        set_name, key_index, value_index);
     return;
   }
 
@@ -279,7 +283,9 @@ void DecompileRendition(const AssetsCatalog& catalog, const Facet& facet, const 
   RenditionName_Copy(header->name, rendition_name);
   char file_name[kDecompiledNameSize];
   if (RenditionImageFileName(header->name, file_name)) {
-    std::fprintf(stderr, "Warning: app icon set '%s' rendition '%s' has path separators in its name! writing it as '%s'.\n",
+    std::fprintf(stderr,
+                 "Warning: app icon set '%s' rendition '%s' has path separators in its name! "
+                 "writing it as '%s'.\n",
                  set_name, rendition_name, file_name);
   }
   EntryValues entry;
@@ -289,7 +295,9 @@ void DecompileRendition(const AssetsCatalog& catalog, const Facet& facet, const 
   entry.scale_factor = Get(header->scale_factor);
   entry.file_name = file_name;
   if (entry.scale_factor == 0) {
-    std::fprintf(stderr, "Warning: app icon set '%s' has no scale factor in its rendition [%d:%d]! writing its size as at 1x.\n",
+    std::fprintf(stderr,
+                 "Warning: app icon set '%s' has no scale factor in its rendition [%d:%d]! writing "
+                 "its size as at 1x.\n",
                  set_name, key_index, value_index);
     entry.scale_factor = 100;
   }
@@ -303,7 +311,9 @@ void DecompileRendition(const AssetsCatalog& catalog, const Facet& facet, const 
   const int32_t packed_index = FindPackedAsset(catalog, q.scale_factor, q.idiom, q.pack_index,
                                                PackOrdinal(catalog, facet, q));
   if (packed_index < 0) {
-    std::fprintf(stderr, "Warning: couldn't find packed asset in app icon set '%s' for rendition [%d:%d]! ignoring.\n",
+    std::fprintf(stderr,
+                 "Warning: couldn't find packed asset in app icon set '%s' for rendition [%d:%d]! "
+                 "ignoring.\n",
                  set_name, key_index, value_index);
     return;
   }
@@ -351,17 +361,20 @@ bool AssetsCatalog_DecompileAppIconSet(const AssetsCatalog& catalog, const char*
   char directory_name[kDecompiledNameSize];
   bool replaced = false;
   if (!DecompiledDirectoryName(name, ".appiconset", directory_name, replaced)) {
-    std::fprintf(stderr, "Warning: app icon set '%s' has a name too long for a directory! ignoring.\n",
+    std::fprintf(stderr,
+                 "Warning: app icon set '%s' has a name too long for a directory! ignoring.\n",
                  name);
     return false;
   }
   if (replaced) {
-    std::fprintf(stderr, "Warning: app icon set '%s' has path separators in its name! writing it as '%s'.\n",
-                 name, directory_name);
+    std::fprintf(
+        stderr, "Warning: app icon set '%s' has path separators in its name! writing it as '%s'.\n",
+        name, directory_name);
   }
   DecompileDirectory directory;
   if (!DecompileDirectory_Enter(directory_name, directory)) {
-    std::fprintf(stderr, "Warning: failed to create directory '%s' for app icon set '%s'! ignoring.\n",
+    std::fprintf(stderr,
+                 "Warning: failed to create directory '%s' for app icon set '%s'! ignoring.\n",
                  directory_name, name);
     return false;
   }

@@ -62,7 +62,8 @@ void CheckTopLevel(const std::string& dir, const char* allowed) {
   if (d == nullptr) std::abort();
   while (const dirent* e = readdir(d)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    if (std::strcmp(e->d_name, allowed) != 0) Trap("written outside the output directory", e->d_name);
+    if (std::strcmp(e->d_name, allowed) != 0)
+      Trap("written outside the output directory", e->d_name);
   }
   closedir(d);
 }
@@ -112,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Quietly([&] { (void)AssetsCatalog_Decompile(catalog, "fuzz.car", kOutput); });
   }
   char now[4096];
-  if (getcwd(now, sizeof now) == nullptr || sandbox.work != now) Trap("working directory moved", now);
+  if (getcwd(now, sizeof now) == nullptr || sandbox.work != now)
+    Trap("working directory moved", now);
   CheckTopLevel(sandbox.root, "work");
   CheckTopLevel(sandbox.work, kOutput);
   const std::string output = sandbox.work + "/" + kOutput;

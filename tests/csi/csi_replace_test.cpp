@@ -68,7 +68,7 @@ struct RecordSpec {
   std::string format = "BGRA";
   uint32_t method = 4;
   uint32_t chunks = 4;
-  int64_t flags = -1;  // canonical
+  int64_t flags = -1;   // canonical
   bool packed = false;  // a packed image: one zero slice, no metrics, layout 1004
   uint32_t seed = 1;
 };
@@ -95,8 +95,8 @@ Bytes PixelsOf(const RecordSpec& s) { return Pattern(s.width, s.height, BytesPer
   }
   b.Composition(0, 1.0f).Orientation(1).BytesPerLine(stride);
   b.Payload(Element(s.flags, s.method, s.chunks,
-                    Strided(PixelsOf(s), s.width, s.height, bpp, stride), s.width, s.height,
-                    stride, bpp));
+                    Strided(PixelsOf(s), s.width, s.height, bpp, stride), s.width, s.height, stride,
+                    bpp));
   return b;
 }
 
@@ -194,7 +194,8 @@ TEST(CSIReplace, FullReplacementKeepsMethodChunksAndLayout) {
     EXPECT_EQ(o.err, "");
     const Bytes after = r.bytes();
     // Header and subblocks stay; only the sizes and the element data change.
-    EXPECT_EQ(Bytes(after.begin(), after.begin() + 168), Bytes(before.begin(), before.begin() + 168));
+    EXPECT_EQ(Bytes(after.begin(), after.begin() + 168),
+              Bytes(before.begin(), before.begin() + 168));
     EXPECT_EQ(U32(after, 168), 104u);
     ASSERT_EQ(PayloadAt(after), PayloadAt(before));
     EXPECT_EQ(Bytes(after.begin() + 184, after.begin() + 288),
@@ -245,7 +246,7 @@ TEST(CSIReplace, PlacedPictureGetsItsFrameInsidePackedImage) {
   }
   const Bytes got = Decoded(r.block(), 4);
   EXPECT_EQ(got, expected);
-  EXPECT_EQ(Span(got, 92, 59, 0, 92), Span(atlas, 92, 59, 0, 92));  // below the frame
+  EXPECT_EQ(Span(got, 92, 59, 0, 92), Span(atlas, 92, 59, 0, 92));    // below the frame
   EXPECT_EQ(Span(got, 92, 30, 60, 92), Span(atlas, 92, 30, 60, 92));  // right of it
 }
 
@@ -415,15 +416,16 @@ TEST(CSIReplace, RecordsLeftAsTheyWere) {
       {"placed picture that does not fit", Canonical(s).Build(), "p.png", 1, 1, ENOSPC, ""},
       {"method that cannot be written back", method10, "p.png", -1, -1, kErrUnsupported, ""},
       {"unreadable picture", Canonical(s).Build(), "missing.png", -1, -1, ENOENT, ""},
-      {"wide pixel format", test::Patched(Canonical(s).Build(), test::PutText(24, "WBGR")),
-       "p.png", -1, -1, kErrUnsupported, ""},
+      {"wide pixel format", test::Patched(Canonical(s).Build(), test::PutText(24, "WBGR")), "p.png",
+       -1, -1, kErrUnsupported, ""},
       {"no element", test::Patched(Canonical(s).Build(), test::PutText(288, "DWAR")), "p.png", -1,
        -1, ENOENT, ""},
       {"more than 16 subblocks", too_many_subblocks_builder, "p.png", -1, -1, kErrUnsupported,
        "skarvel: warning: ISTC header discrepancy at offset 168 (all_subblocks_size): theirs = "
        "0x000000cc, ours = 0x00000068\n"},
-      {"slices shorter than their count", test::Patched(Canonical(s).Build(), test::PutU32LE(192, 2)),
-       "p.png", -1, -1, kErrUnsupported,
+      {"slices shorter than their count",
+       test::Patched(Canonical(s).Build(), test::PutU32LE(192, 2)), "p.png", -1, -1,
+       kErrUnsupported,
        "skarvel: warning: ISTC rendition info 'slices' subblock discrepancy at offset 4 (subblock "
        "size): theirs = 0x00000014, ours = 0x00000024\n"
        "skarvel: warning: ISTC rendition info 'slices' subblock discrepancy at offset 8 (slice "
@@ -488,13 +490,12 @@ Bytes ReadBytes(const char* path) {
 TEST(CSIReplaceCommand, ReplacesEveryPictureOfThatSizeAndSaves) {
   test::TempDir dir;
   const RecordSpec icon{.width = 57, .height = 57, .method = 4, .chunks = 4, .seed = 3};
-  const RecordSpec atlas{.width = 92, .height = 60, .method = 4, .chunks = 3, .packed = true,
-                         .seed = 5};
+  const RecordSpec atlas{
+      .width = 92, .height = 60, .method = 4, .chunks = 3, .packed = true, .seed = 5};
   const RecordSpec small{.width = 29, .height = 29, .method = 2, .chunks = 0};
   const RecordSpec larger{.width = 120, .height = 120, .method = 4, .chunks = 4, .seed = 7};
-  const Bytes undecodable =
-      test::Patched(Canonical(RecordSpec{.width = 60, .height = 60}).Build(),
-                    test::PutU32LE(288 + 8, 7));
+  const Bytes undecodable = test::Patched(Canonical(RecordSpec{.width = 60, .height = 60}).Build(),
+                                          test::PutU32LE(288 + 8, 7));
   test::CatalogFileSpec spec;
   spec.facets = {{"AppIcon", test::FacetPairs(85, 220, 1)}};
   spec.renditions = {

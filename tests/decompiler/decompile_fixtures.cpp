@@ -44,8 +44,8 @@ Bytes PackedRecord(uint32_t width, uint32_t height, uint32_t scale, const Bytes&
       .Build();
 }
 
-Bytes ReferenceRecord(const std::string& name, uint32_t size, uint32_t scale, int32_t x,
-                      int32_t y, const AttributePairs& pairs) {
+Bytes ReferenceRecord(const std::string& name, uint32_t size, uint32_t scale, int32_t x, int32_t y,
+                      const AttributePairs& pairs) {
   return CSIRecordBuilder()
       .Size(size, size)
       .ScaleFactor(scale)
@@ -72,7 +72,9 @@ Bytes ScalingRecord(const std::string& name) {
       .Build();
 }
 
-Bytes BareRecord(const std::string& name) { return CSIRecordBuilder().Size(2, 2).Name(name).Build(); }
+Bytes BareRecord(const std::string& name) {
+  return CSIRecordBuilder().Size(2, 2).Name(name).Build();
+}
 
 Bytes RawDataRecord(const std::string& name) {
   return CSIRecordBuilder().Size(2, 2).Name(name).RawData(BytesOf("abc")).Build();

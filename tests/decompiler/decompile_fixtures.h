@@ -25,8 +25,8 @@ Bytes ImageRecord(const std::string& name, uint32_t width, uint32_t height, uint
 Bytes PackedRecord(uint32_t width, uint32_t height, uint32_t scale, const Bytes& pixels);
 // A reference rendition of width x height at (x, y from the bottom) with the
 // packed asset's key pairs.
-Bytes ReferenceRecord(const std::string& name, uint32_t size, uint32_t scale, int32_t x,
-                      int32_t y, const AttributePairs& pairs);
+Bytes ReferenceRecord(const std::string& name, uint32_t size, uint32_t scale, int32_t x, int32_t y,
+                      const AttributePairs& pairs);
 // A scaling information rendition (no pixel format).
 Bytes ScalingRecord(const std::string& name);
 

@@ -1,11 +1,10 @@
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "catalog/assets_catalog.h"
 #include "decompiler/decompiler.h"
@@ -223,7 +222,8 @@ TEST(Decompile, SkippedRenditionsAndTheCommaRule) {
 
 // The entry of one image rendition under various keys and sizes.
 TEST(Decompile, EntryLines) {
-  const std::vector<uint32_t> no_gamut_subtype = {12, 15, 25, 23, 22, 4, 20, 21, 17, 1, 2, 10, 6, 8, 9};
+  const std::vector<uint32_t> no_gamut_subtype = {12, 15, 25, 23, 22, 4, 20, 21,
+                                                  17, 1,  2,  10, 6,  8, 9};
   struct Case {
     const char* name;
     uint32_t width, height, scale;
@@ -235,38 +235,77 @@ TEST(Decompile, EntryLines) {
   const std::vector<uint32_t> def(test::kDefaultKeyAttributes.begin(),
                                   test::kDefaultKeyAttributes.end());
   const Case cases[] = {
-      {"120 at 200 percent", 120, 120, 200, {{12, 2}, {15, 1}}, def,
+      {"120 at 200 percent",
+       120,
+       120,
+       200,
+       {{12, 2}, {15, 1}},
+       def,
        "            \"idiom\": \"iphone\",\n            \"size\": \"60x60\",\n"
        "            \"scale\": \"2x\",\n",
        ""},
-      {"167 at 200 percent", 167, 167, 200, {{12, 2}, {15, 2}}, def,
+      {"167 at 200 percent",
+       167,
+       167,
+       200,
+       {{12, 2}, {15, 2}},
+       def,
        "            \"idiom\": \"ipad\",\n            \"size\": \"83.5x83.5\",\n"
        "            \"scale\": \"2x\",\n",
        ""},
-      {"57 at 100 percent", 57, 57, 100, {{12, 1}, {15, 1}}, def,
+      {"57 at 100 percent",
+       57,
+       57,
+       100,
+       {{12, 1}, {15, 1}},
+       def,
        "            \"idiom\": \"iphone\",\n            \"size\": \"57x57\",\n"
        "            \"scale\": \"1x\",\n",
        ""},
-      {"only the width decides the format", 4, 3, 200, {{12, 2}, {15, 0}}, def,
+      {"only the width decides the format",
+       4,
+       3,
+       200,
+       {{12, 2}, {15, 0}},
+       def,
        "            \"idiom\": \"universal\",\n            \"size\": \"2x2\",\n"
        "            \"scale\": \"2x\",\n",
        ""},
-      {"display gamut and subtype", 2, 2, 100, {{12, 1}, {15, 5}, {24, 2}, {16, 1}}, def,
+      {"display gamut and subtype",
+       2,
+       2,
+       100,
+       {{12, 1}, {15, 5}, {24, 2}, {16, 1}},
+       def,
        "            \"display-gamut\": \"display-p3\",\n            \"idiom\": \"watch\",\n"
        "            \"size\": \"2x2\",\n            \"scale\": \"1x\",\n"
        "            \"subtype\": \"38mm\",\n",
        ""},
-      {"unnamed values", 2, 2, 100, {{12, 0}, {15, 9}, {24, 7}, {16, 3}}, def,
+      {"unnamed values",
+       2,
+       2,
+       100,
+       {{12, 0}, {15, 9}, {24, 7}, {16, 3}},
+       def,
        "            \"display-gamut\": \"???\",\n            \"idiom\": \"???\",\n"
        "            \"size\": \"2x2\",\n            \"scale\": \"\",\n"
        "            \"subtype\": \"???\",\n",
        ""},
-      {"key format without display gamut or subtype", 2, 2, 100,
-       {{12, 3}, {15, 1}}, no_gamut_subtype,
+      {"key format without display gamut or subtype",
+       2,
+       2,
+       100,
+       {{12, 3}, {15, 1}},
+       no_gamut_subtype,
        "            \"idiom\": \"iphone\",\n            \"size\": \"2x2\",\n"
        "            \"scale\": \"3x\",\n",
        ""},
-      {"scaling percentage 0", 6, 6, 0, {{12, 1}, {15, 1}}, def,
+      {"scaling percentage 0",
+       6,
+       6,
+       0,
+       {{12, 1}, {15, 1}},
+       def,
        "            \"idiom\": \"iphone\",\n            \"size\": \"6x6\",\n"
        "            \"scale\": \"1x\",\n",
        "Warning: app icon set 'AppIcon' has no scale factor in its rendition [@]! "
@@ -340,8 +379,8 @@ TEST(Decompile, FindPackedAsset) {
       {test::PackedKey(0, 1, 1), test::PackedRecord(2, 2, 100, px)},  // 1: any idiom
       {test::PackedKey(2, 2, 0), test::PackedRecord(2, 2, 200, px)},  // 2
       {DefaultKey({{12, 1}, {15, 2}, {17, 5}, {1, 9}, {2, 181}}),
-       test::PackedRecord(2, 2, 100, px)},                           // 3: has a facet
-      {test::PackedKey(2, 1, 0), named_other},                       // 4: other name
+       test::PackedRecord(2, 2, 100, px)},                            // 3: has a facet
+      {test::PackedKey(2, 1, 0), named_other},                        // 4: other name
       {test::PackedKey(3, 1, 0), test::PackedRecord(2, 2, 100, px)},  // 5
       {test::PackedKey(1, 1, 0), test::PackedRecord(2, 2, 100, px)},  // 6: a second set's
   };
@@ -397,7 +436,9 @@ TEST(Decompile, FacetKindsAndClosingNote) {
        "WARNING: unsupported facet type: \"scaling information\"\n"
        "WARNING: unsupported facet type: \"scaling information\"\n",
        true},
-      {"unnamed part", {{"A", FacetPairs(85, 7, 1)}}, "WARNING: unsupported facet type: \"???\"\n",
+      {"unnamed part",
+       {{"A", FacetPairs(85, 7, 1)}},
+       "WARNING: unsupported facet type: \"???\"\n",
        true},
       {"AR reference image alone is passed over", {{"Tower", FacetPairs(0, 181, 1)}}, "", true},
       {"app icon set without renditions",
@@ -516,8 +557,11 @@ TEST(Decompile, HostileNamesStayInside) {
             "work/Out.xcassets/.._up.appiconset/Contents.json\n"
             "work/Out.xcassets/.._win.appiconset/.._.._win.png\n"
             "work/Out.xcassets/.._win.appiconset/Contents.json\n"
-            "work/Out.xcassets/" + safe_absolute + ".appiconset/Contents.json\n"
-            "work/Out.xcassets/" + safe_absolute + ".appiconset/" + safe_abs_png + "\n");
+            "work/Out.xcassets/" +
+                safe_absolute +
+                ".appiconset/Contents.json\n"
+                "work/Out.xcassets/" +
+                safe_absolute + ".appiconset/" + safe_abs_png + "\n");
   EXPECT_NE(r.err.find("Warning: app icon set '../up' has path separators in its name! "
                        "writing it as '.._up.appiconset'.\n"),
             std::string::npos);
@@ -538,7 +582,8 @@ TEST(Decompile, DirectoryNames) {
   ASSERT_TRUE(DecompiledDirectoryName(std::string(244, 'a').c_str(), ".appiconset", out, replaced));
   EXPECT_EQ(std::strlen(out), 255u);
   EXPECT_FALSE(replaced);
-  EXPECT_FALSE(DecompiledDirectoryName(std::string(245, 'a').c_str(), ".appiconset", out, replaced));
+  EXPECT_FALSE(
+      DecompiledDirectoryName(std::string(245, 'a').c_str(), ".appiconset", out, replaced));
 }
 
 TEST(Decompile, ContentsJsonTextIsEscaped) {
@@ -546,7 +591,9 @@ TEST(Decompile, ContentsJsonTextIsEscaped) {
   size_t size = 0;
   FILE* f = open_memstream(&text, &size);
   ASSERT_NE(f, nullptr);
-  ContentsJson_WriteText(f, "a\"b\\c\n\x01" "d");
+  ContentsJson_WriteText(f,
+                         "a\"b\\c\n\x01"
+                         "d");
   std::fclose(f);
   EXPECT_EQ(std::string(text, size), "a\\\"b\\\\c\\u000a\\u0001d");
   free(text);

@@ -1,13 +1,13 @@
 // Round trips through the compiler: the bundled example compiled, decompiled
 // and compiled again, and pictures replaced in the compiled example.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "catalog/assets_catalog.h"
 #include "catalog/catalog_builder.h"
@@ -47,8 +47,7 @@ void Decompile(const char* path, const char* out) {
   test::CaptureStream err(2);
   EXPECT_TRUE(AssetsCatalog_Decompile(catalog, path, out));
   EXPECT_EQ(err.Finish(), "");
-  EXPECT_EQ(stdout_capture.Finish(),
-            std::string("\nDecompiling ") + path + " to " + out + "...\n");
+  EXPECT_EQ(stdout_capture.Finish(), std::string("\nDecompiling ") + path + " to " + out + "...\n");
 }
 
 // The items of a Contents.json whose members stand one per line.
@@ -108,7 +107,8 @@ Bytes Pixels(const std::string& path, int32_t width = 0) {
 
 // Pixel size of an item: size x scale, truncated.
 int32_t PixelSize(const Item& item) {
-  return static_cast<int32_t>(std::stof(item["size"]) * static_cast<float>(std::stoi(item["scale"])));
+  return static_cast<int32_t>(std::stof(item["size"]) *
+                              static_cast<float>(std::stoi(item["scale"])));
 }
 
 TEST(RoundTrip, ExampleDecompilesToItsSourcesAndCompilesBackTheSame) {
@@ -122,7 +122,8 @@ TEST(RoundTrip, ExampleDecompilesToItsSourcesAndCompilesBackTheSame) {
   EXPECT_EQ(items.size(), 23u);
 
   // The sizes, scales and idioms of the sources, every one once.
-  const std::vector<Item> sources = ParseItems(test::ReadFileText(kExample + "/AppIcon.appiconset/Contents.json"));
+  const std::vector<Item> sources =
+      ParseItems(test::ReadFileText(kExample + "/AppIcon.appiconset/Contents.json"));
   std::vector<std::string> want, got;
   for (const Item& s : sources) want.push_back(Triple(s));
   for (const Item& i : items) got.push_back(Triple(i));
@@ -138,9 +139,9 @@ TEST(RoundTrip, ExampleDecompilesToItsSourcesAndCompilesBackTheSame) {
   for (const Item& s : sources) source_file[Triple(s)] = s["filename"];
   for (const auto& [name, item] : last) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(Pixels("X.xcassets/AppIcon.appiconset/" + name),
-              Pixels(kExample + "/AppIcon.appiconset/" + source_file[Triple(*item)],
-                     PixelSize(*item)));
+    EXPECT_EQ(
+        Pixels("X.xcassets/AppIcon.appiconset/" + name),
+        Pixels(kExample + "/AppIcon.appiconset/" + source_file[Triple(*item)], PixelSize(*item)));
   }
   // The single-source set: every icon resized from its one picture.
   const std::vector<Item> single =
@@ -275,7 +276,8 @@ TEST(RoundTrip, ReplacingPicturesOfTheCompiledExample) {
   // A 1024 x 1024 picture with transparent pixels is stored opaque.
   Image store;
   ASSERT_TRUE(Image_CreateBlank("BGRA", 1024, 1024, store));
-  for (uint64_t i = 0; i < store.pixels.size; ++i) store.pixels.data[i] = static_cast<uint8_t>(i / 3);
+  for (uint64_t i = 0; i < store.pixels.size; ++i)
+    store.pixels.data[i] = static_cast<uint8_t>(i / 3);
   ASSERT_TRUE(Image_WriteFile("p1024.png", "BGRA", store.pixels.bytes(), 1024, 1024, store.stride));
   {
     AssetsCatalog catalog;
