@@ -21,5 +21,11 @@ void Mem_Free(void* ptr);
 void Mem_FailAfter(long n);
 // Number of allocations that the hook made fail since it was last armed.
 long Mem_FailedCount();
+// Test hook: the largest single request (count x size for zeroed blocks)
+// made through the funnel since the last Mem_ResetLargestRequest(), failed
+// requests included. Shows that a size read from a file was refused before
+// it reached an allocation.
+size_t Mem_LargestRequest();
+void Mem_ResetLargestRequest();
 
 }  // namespace skarvel
