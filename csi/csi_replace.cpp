@@ -308,7 +308,7 @@ bool CSI_ReplaceImage(BOMBlock& block, const char* picture_path, int32_t x, int3
   }
   if (ElementMethod(block, method) && !IsWritableMethod(method)) return Fail(kErrUnsupported);
   Image pixels;
-  if (!CSI_DecodeImage(block, pixels)) return Fail(ENOENT);
+  if (!CSI_DecodeImage(block, pixels)) return Fail(errno == ENOMEM ? ENOMEM : ENOENT);
   const uint32_t bytes_per_pixel = SameCode(header->pixel_format, "BGRA") ? 4 : 2;
 
   Image picture;

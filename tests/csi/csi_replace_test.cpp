@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/buffer.h"
+#include "base/mem.h"
 #include "base/result.h"
 #include "catalog/assets_catalog.h"
 #include "csi/csi_build.h"
@@ -444,6 +445,30 @@ TEST(CSIReplace, RecordsLeftAsTheyWere) {
     EXPECT_EQ(o.err, c.err);
     EXPECT_EQ(r.bytes(), c.record);
   }
+}
+
+TEST(CSIReplace, AllocationFailuresLeaveTheRecord) {
+  test::TempDir dir;
+  const RecordSpec s{.method = 2, .chunks = 4};
+  const Bytes before = Canonical(s).Build();
+  WritePicture("p.png", Pattern(4, 5, 4, 50), 4, 5);
+  bool done = false;
+  int failures = 0;
+  for (long n = 0; n < 1000 && !done; ++n) {
+    SCOPED_TRACE(n);
+    Record r(before);
+    Mem_FailAfter(n);
+    const Outcome o = Replace(r.block(), "p.png", -1, -1);
+    Mem_FailAfter(-1);
+    done = o.ok;
+    if (!o.ok) {
+      ++failures;
+      EXPECT_EQ(o.code, ENOMEM);
+      EXPECT_EQ(r.bytes(), before);
+    }
+  }
+  EXPECT_TRUE(done);
+  EXPECT_GE(failures, 4);  // decoding, reading the picture, the new record, encoding
 }
 
 TEST(CSIReplace, PackedImagePositions) {
