@@ -307,12 +307,14 @@ bool AssetsCatalog_InsertBlock(AssetsCatalog& catalog, int32_t index) {
   return true;
 }
 
+bool AssetsCatalog_CanAdd(const AssetsCatalog& catalog) {
+  return HasDefaultKeyFormat(catalog) && CanInsertBlocks(catalog) ? true : Fail(ENOTSUP);
+}
+
 int32_t AssetsCatalog_AddFacet(AssetsCatalog& catalog, const char* name, int32_t element,
                                int32_t part, int32_t* bitmap_key) {
   if (name == nullptr) return FailIndex(EINVAL);
-  if (!HasDefaultKeyFormat(catalog) || !CanInsertBlocks(catalog)) {
-    return FailIndex(ENOTSUP);
-  }
+  if (!AssetsCatalog_CanAdd(catalog)) return FailIndex(ENOTSUP);
   if (!BOMTree_HasRoom(catalog.facet_keys_tree) || !BOMTree_HasRoom(catalog.bitmap_keys_tree)) {
     return FailIndex(ENOSPC);
   }
@@ -415,9 +417,7 @@ int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id, int
   if (attributes == nullptr || pixel_format == nullptr || name == nullptr) {
     return FailIndex(EINVAL);
   }
-  if (!HasDefaultKeyFormat(catalog) || !CanInsertBlocks(catalog)) {
-    return FailIndex(ENOTSUP);
-  }
+  if (!AssetsCatalog_CanAdd(catalog)) return FailIndex(ENOTSUP);
   Facet* facet = nullptr;
   for (uint32_t i = 0; i < catalog.facet_count && facet == nullptr; ++i) {
     if (catalog.facets[i].id == facet_id) facet = &catalog.facets[i];

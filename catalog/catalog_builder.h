@@ -20,6 +20,12 @@ namespace skarvel {
 // in the older single-node form, another labelled tree) or no
 // EXTENDED_METADATA. Never grows the table.
 [[nodiscard]] bool AssetsCatalog_InsertBlock(AssetsCatalog& catalog, int32_t index);
+// True when facets and renditions can be added to the catalog: its key format
+// is the default one, its three trees are in the older single-node form, it
+// has EXTENDED_METADATA and no other labelled trees. Otherwise false with
+// ENOTSUP: the additions below refuse such a catalog without changing it, so
+// a command can refuse it before doing anything.
+[[nodiscard]] bool AssetsCatalog_CanAdd(const AssetsCatalog& catalog);
 // Adds a facet; returns its new id, or -1 with ENOSPC (a full tree or block
 // table), ENOMEM, or ENOTSUP (the catalog's key format is not the default
 // one, or blocks cannot be inserted, see AssetsCatalog_InsertBlock; such a

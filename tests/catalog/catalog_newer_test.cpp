@@ -108,6 +108,7 @@ TEST(CatalogNewer, NewerShapesReadLikeTheOlderForm) {
   AssetsCatalog older;
   CatalogFileLayout ol;
   ASSERT_TRUE(LoadBytes(older, test::BuildCatalogFile(ThreeFacets(), &ol)));
+  EXPECT_TRUE(AssetsCatalog_CanAdd(older));
   ASSERT_EQ(older.facets[0].rendition_count, 2);
   ASSERT_EQ(older.facets[1].rendition_count, 1);
   ASSERT_EQ(older.facets[2].rendition_count, 3);
@@ -320,6 +321,9 @@ TEST(CatalogNewer, AdditionsAreRefusedAndSavesKeepTreesAsRead) {
     ASSERT_TRUE(LoadBytes(catalog, file));
     const std::vector<Bytes> before = BlocksOf(catalog.store);
 
+    errno = 0;
+    EXPECT_FALSE(AssetsCatalog_CanAdd(catalog));
+    EXPECT_EQ(errno, ENOTSUP);
     errno = 0;
     EXPECT_EQ(AssetsCatalog_AddFacet(catalog, "New", 85, 220, nullptr), -1);
     EXPECT_EQ(errno, ENOTSUP);
