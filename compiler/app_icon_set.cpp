@@ -1,10 +1,7 @@
 #include "compiler/app_icon_set.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -26,9 +23,6 @@ namespace skarvel {
 namespace {
 
 constexpr char kEmptyImage[] = "EMPTY_IMAGE";
-constexpr char kContentsJson[] = "Contents.json";
-// Descriptions are a few kilobytes; a larger file is not read.
-constexpr int64_t kContentsJsonLimit = int64_t{16} << 20;
 
 // The largest icon made: four times the largest size any step draws (1024).
 // A larger size would only be a fallback picture, and would cost a copy of
@@ -83,29 +77,6 @@ bool SourceList_NextSlot(SourceList& list) {
   return true;
 }
 
-int32_t IdiomValue(const char* text, bool& known) {
-  struct Name {
-    const char* text;
-    int32_t value;
-  };
-  static constexpr Name kIdioms[] = {
-      {"universal", kIdiomUniversal},
-      {"iphone", kIdiomPhone},
-      {"ipad", kIdiomPad},
-      {"tv", kIdiomTV},
-      {"watch", kIdiomWatch},
-      {"ios-marketing", kIdiomMarketing},
-  };
-  for (const Name& n : kIdioms) {
-    if (std::strcmp(text, n.text) == 0) {
-      known = true;
-      return n.value;
-    }
-  }
-  known = false;
-  return kIdiomUniversal;
-}
-
 int32_t WatchRole(const char* text) {
   static constexpr const char* kRoles[] = {"notificationCenter", "companionSettings", "appLauncher",
                                            "longLook", "quickLook"};
@@ -113,30 +84,6 @@ int32_t WatchRole(const char* text) {
     if (std::strcmp(text, kRoles[i]) == 0) return i + 1;
   }
   return 0;
-}
-
-// The leading decimal integer of a text (0 when there is none), as the C
-// library reads it, held to 32 bits.
-int32_t LeadingInteger(const char* text) {
-  const long value = std::strtol(text, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
-
-// The leading decimal number of a text (0 when there is none).
-float LeadingNumber(const char* text) { return static_cast<float>(std::strtod(text, nullptr)); }
-
-// Reads "Contents.json" of the working directory. False when it is missing,
-// unreadable or too large (`too_large` tells the last apart).
-bool ReadContents(Buffer& text, bool& too_large) {
-  too_large = false;
-  struct stat st;
-  if (StatFile(kContentsJson, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kContentsJsonLimit) {
-    too_large = true;
-    return false;
-  }
-  return Buffer_ReadFromFile(text, kContentsJson);
 }
 
 void WarnImageRead(const char* file, const char* set, int code) {
@@ -220,7 +167,7 @@ bool ReadItem(const cJSON* item, int i, const char* set, SourceList& sources) {
   bool known = true;
   int32_t idiom = kIdiomUniversal;
   if (const char* text = Json_MemberText(item, "idiom")) {
-    idiom = IdiomValue(text, known);
+    idiom = ContentsJson_IdiomValue(text, known);
     if (!known) {
       std::fprintf(stderr,
                    "Warning: app icon set '%s' has unexpected syntax in Contents.json file (item "
@@ -236,7 +183,7 @@ bool ReadItem(const cJSON* item, int i, const char* set, SourceList& sources) {
                  set, i);
     return false;
   }
-  const float size = LeadingNumber(size_text);
+  const float size = ContentsJson_LeadingNumber(size_text);
   const char* scale_text = Json_MemberText(item, "scale");
   if (scale_text == nullptr) scale_text = Json_MemberText(item, "subtype");
   if (scale_text == nullptr) {
@@ -246,7 +193,7 @@ bool ReadItem(const cJSON* item, int i, const char* set, SourceList& sources) {
                  set, i);
     return false;
   }
-  const int32_t scale = LeadingInteger(scale_text);
+  const int32_t scale = ContentsJson_LeadingInteger(scale_text);
   const int32_t pixel_size = AppIcon_PixelSize(size, scale);
 
   const char* file_name = Json_MemberText(item, "filename");
@@ -350,7 +297,7 @@ void KeepSource(SourceList& sources, SourceUse& use) {
 bool CompileEnteredSet(AssetsCatalog& catalog, const char* set) {
   Buffer text;
   bool too_large = false;
-  if (!ReadContents(text, too_large)) {
+  if (!ContentsJson_ReadFile(text, too_large)) {
     if (too_large) {
       std::fprintf(stderr,
                    "Warning: app icon set '%s' has a Contents.json file larger than %lld bytes! "
@@ -365,8 +312,10 @@ bool CompileEnteredSet(AssetsCatalog& catalog, const char* set) {
   JsonDocument json;
   if (!JsonDocument_Parse(json, reinterpret_cast<const char*>(text.data))) {
     if (errno == ENOMEM) {
-      std::fprintf(stderr, "Warning: out of memory reading %s for app icon set '%s'! ignoring.\n",
-                   kContentsJson, set);
+      std::fprintf(stderr,
+                   "Warning: out of memory reading Contents.json for app icon set '%s'! "
+                   "ignoring.\n",
+                   set);
     } else {
       std::fprintf(stderr,
                    "Warning: app icon set '%s' has bogus syntax in Contents.json file! ignoring.\n",

@@ -13,6 +13,7 @@
 #include "base/result.h"
 #include "catalog/catalog_builder.h"
 #include "compiler/app_icon_set.h"
+#include "compiler/ar_resource_group.h"
 #include "compiler/working_directory.h"
 
 namespace skarvel {
@@ -96,9 +97,12 @@ bool CompileEntry(AssetsCatalog& catalog, const char* walked, const char* name, 
                  name);
     return false;
   }
+  if (std::strcmp(extension, ".arresourcegroup") == 0) {
+    char group[kNameSize];
+    std::snprintf(group, sizeof group, "%s", name);
+    return AssetsCatalog_CompileARResourceGroup(catalog, group, verbose);
+  }
   if (std::strcmp(extension, ".launchimage") == 0) return false;
-  // AR resource groups are not compiled yet: they get the same warning as
-  // any other asset kind this compiler does not know.
   std::fprintf(stderr,
                "Warning: the Brindlework's asset compiler doesn't know (yet) how to compile '%s' "
                "in %s. PLEASE do notify the author of this problem at %s so as to obtain a patch "

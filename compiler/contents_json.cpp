@@ -1,12 +1,15 @@
 #include "compiler/contents_json.h"
 
 #include <cjson/cJSON.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "base/file_system.h"
 #include "base/mem.h"
 #include "base/result.h"
 
@@ -196,6 +199,8 @@ const char* Json_MemberText(const cJSON* object, const char* name) {
 
 bool Json_IsArray(const cJSON* value) { return value != nullptr && cJSON_IsArray(value); }
 
+bool Json_IsObject(const cJSON* value) { return value != nullptr && cJSON_IsObject(value); }
+
 int Json_ArraySize(const cJSON* array) {
   return Json_IsArray(array) ? cJSON_GetArraySize(array) : 0;
 }
@@ -205,5 +210,45 @@ const cJSON* Json_FirstItem(const cJSON* array) {
 }
 
 const cJSON* Json_NextItem(const cJSON* item) { return item != nullptr ? item->next : nullptr; }
+
+bool ContentsJson_ReadFile(Buffer& text, bool& too_large) {
+  too_large = false;
+  struct stat st;
+  if (StatFile("Contents.json", &st) == 0 && S_ISREG(st.st_mode) &&
+      st.st_size > kContentsJsonLimit) {
+    too_large = true;
+    return false;
+  }
+  return Buffer_ReadFromFile(text, "Contents.json");
+}
+
+int32_t ContentsJson_IdiomValue(const char* text, bool& known) {
+  struct Name {
+    const char* text;
+    int32_t value;
+  };
+  static constexpr Name kIdioms[] = {
+      {"universal", 0}, {"iphone", 1}, {"ipad", 2}, {"tv", 3}, {"watch", 5}, {"ios-marketing", 6},
+  };
+  for (const Name& n : kIdioms) {
+    if (std::strcmp(text, n.text) == 0) {
+      known = true;
+      return n.value;
+    }
+  }
+  known = false;
+  return 0;
+}
+
+float ContentsJson_LeadingNumber(const char* text) {
+  return static_cast<float>(std::strtod(text, nullptr));
+}
+
+int32_t ContentsJson_LeadingInteger(const char* text) {
+  const long value = std::strtol(text, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
 
 }  // namespace skarvel

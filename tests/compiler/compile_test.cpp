@@ -65,13 +65,15 @@ TEST(CompileDirectory, DispatchesByExtensionInByteOrder) {
             DoesNotKnow("Foo.APPICONSET", root) +
                 "Warning: AR reference image directory 'Foo.arreferenceimage' should be in an AR "
                 "resource group! Ignoring.\n" +
-                DoesNotKnow("Foo.imageset", root) + DoesNotKnow("Group.arresourcegroup", root) +
+                DoesNotKnow("Foo.imageset", root) +
+                "Warning: AR resource group 'Group' has no Contents.json file! ignoring.\n" +
                 DoesNotKnow("My.Icon.appiconset", root));
   EXPECT_EQ(printed,
             "Info: compiling directory 'Tree.xcassets'.\n"
             "Info: compiling app icon set 'A'.\n"
             "Info: compiling app icon set 'B'.\n"
             "Info: compiling directory 'Empty'.\n"
+            "Info: compiling AR resource group 'Group'.\n"
             "Info: compiling directory 'Icons'.\n"
             "Info: compiling app icon set 'Other'.\n"
             "Info: compiling app icon set 'a'.\n");
