@@ -29,41 +29,40 @@ constexpr uint32_t kElementFlags = 1;
 
 void WarnImageRead(const char *file, const char *name, int code) {
   switch (code) {
-  case ENOENT:
-    std::fprintf(stderr,
-                 "Warning: unable to read image file %s for AR reference image "
-                 "'%s'! ignoring.\n",
-                 file, name);
-    break;
-  case kErrUnsupported:
-    std::fprintf(
-        stderr,
-        "Warning: unsupported image format in %s for AR reference image '%s' "
-        "(currently supported: PNG, JPEG, and 24/32-bit uncompressed BMP "
-        "only)! "
-        "ignoring.\n",
-        file, name);
-    break;
-  case ENOMEM:
-    std::fprintf(stderr,
-                 "Warning: out of memory reading %s for AR reference image "
-                 "'%s'! ignoring.\n",
-                 file, name);
-    break;
-  case EINVAL:
-    std::fprintf(stderr,
-                 "Warning: internal image library error reading %s for AR "
-                 "reference image "
-                 "'%s'! ignoring.\n",
-                 file, name);
-    break;
-  default:
-    std::fprintf(stderr,
-                 "Warning: unknown error reading %s (errno = %d) for AR "
-                 "reference image '%s'! "
-                 "ignoring.\n",
-                 file, code, name);
-    break;
+    case ENOENT:
+      std::fprintf(stderr,
+                   "Warning: unable to read image file %s for AR reference image "
+                   "'%s'! ignoring.\n",
+                   file, name);
+      break;
+    case kErrUnsupported:
+      std::fprintf(stderr,
+                   "Warning: unsupported image format in %s for AR reference image '%s' "
+                   "(currently supported: PNG, JPEG, and 24/32-bit uncompressed BMP "
+                   "only)! "
+                   "ignoring.\n",
+                   file, name);
+      break;
+    case ENOMEM:
+      std::fprintf(stderr,
+                   "Warning: out of memory reading %s for AR reference image "
+                   "'%s'! ignoring.\n",
+                   file, name);
+      break;
+    case EINVAL:
+      std::fprintf(stderr,
+                   "Warning: internal image library error reading %s for AR "
+                   "reference image "
+                   "'%s'! ignoring.\n",
+                   file, name);
+      break;
+    default:
+      std::fprintf(stderr,
+                   "Warning: unknown error reading %s (errno = %d) for AR "
+                   "reference image '%s'! "
+                   "ignoring.\n",
+                   file, code, name);
+      break;
   }
 }
 
@@ -141,10 +140,10 @@ bool ReadWidth(const cJSON *root, const char *name, float &width) {
 }
 
 // Adds the facet and the rendition of the picture. False after a warning.
-bool StoreImage(AssetsCatalog &catalog, const char *name, const char *file,
-                int32_t idiom, float width, const Image &image) {
-  const int32_t facet_id = AssetsCatalog_AddFacet(
-      catalog, name, kARElement, kARReferenceImagePart, nullptr);
+bool StoreImage(AssetsCatalog &catalog, const char *name, const char *file, int32_t idiom,
+                float width, const Image &image) {
+  const int32_t facet_id =
+      AssetsCatalog_AddFacet(catalog, name, kARElement, kARReferenceImagePart, nullptr);
   if (facet_id < 0) {
     const int code = errno;
     std::fprintf(stderr,
@@ -159,33 +158,29 @@ bool StoreImage(AssetsCatalog &catalog, const char *name, const char *file,
   attributes[kAttrIdiom] = idiom;
   const auto side = static_cast<uint32_t>(image.width);
   const int32_t index = AssetsCatalog_AddRendition(
-      catalog, facet_id, attributes, side, static_cast<uint32_t>(image.height),
-      100, kGrayAlpha, kColorspaceDisplayP3, kLayoutImage, file, 1);
+      catalog, facet_id, attributes, side, static_cast<uint32_t>(image.height), 100, kGrayAlpha,
+      kColorspaceDisplayP3, kLayoutImage, file, 1);
   if (index < 0) {
-    std::fprintf(
-        stderr,
-        "Warning: unable to add AR reference image rendition '%s'! ignoring.\n",
-        name);
+    std::fprintf(stderr, "Warning: unable to add AR reference image rendition '%s'! ignoring.\n",
+                 name);
     return false;
   }
   BOMBlock &block = *BOMStore_Block(catalog.store, index);
   const auto height = static_cast<uint32_t>(image.height);
   // The slice's y is 256 - height, a negative number kept in an unsigned
   // field as its two's complement.
-  const CSISliceRect slice[] = {
-      {0, static_cast<uint32_t>(256 - image.height), 1024, 1024}};
+  const CSISliceRect slice[] = {{0, static_cast<uint32_t>(256 - image.height), 1024, 1024}};
   const CSIMetric metric[] = {{0, 0, 0, 0, side, height}};
-  const float physical_height = width * (static_cast<float>(image.height) /
-                                         static_cast<float>(image.width));
+  const float physical_height =
+      width * (static_cast<float>(image.height) / static_cast<float>(image.width));
   const auto stride = static_cast<uint32_t>(image.stride);
   const bool stored =
       CSI_AddSlices(block, slice) && CSI_AddMetrics(block, metric) &&
       CSI_AddComposition(block, 0, 1.0f) &&
       CSI_AddProperties(block, kUnitMeters, width, physical_height) &&
       CSI_AddOrientation(block, 1) && CSI_AddBytesPerLine(block, stride) &&
-      CSI_SetImagePayload(block, kElementFlags, CompressionMethod::LZFSE,
-                          kChunkCount, image.pixels.bytes(), side, height,
-                          stride, 2);
+      CSI_SetImagePayload(block, kElementFlags, CompressionMethod::LZFSE, kChunkCount,
+                          image.pixels.bytes(), side, height, stride, 2);
   if (!stored) {
     const int code = errno;
     std::fprintf(stderr,
@@ -235,8 +230,7 @@ bool CompileEnteredImage(AssetsCatalog &catalog, const char *name) {
     return false;
   }
   float width = 0;
-  if (!ReadWidth(json.root, name, width))
-    return false;
+  if (!ReadWidth(json.root, name, width)) return false;
 
   const cJSON *item = Json_FirstItem(Json_Member(json.root, "images"));
   if (item == nullptr) {
@@ -275,22 +269,18 @@ bool CompileEnteredImage(AssetsCatalog &catalog, const char *name) {
     return false;
   }
   if (image.width != image.height) {
-    std::fprintf(
-        stderr, "Warning: AR reference image '%s' has non-square dimensions!\n",
-        name);
+    std::fprintf(stderr, "Warning: AR reference image '%s' has non-square dimensions!\n", name);
   }
-  if (!Image_Resize("MA", image, kARReferenceImageSize,
-                    kARReferenceImageSize)) {
+  if (!Image_Resize("MA", image, kARReferenceImageSize, kARReferenceImageSize)) {
     WarnImageResize(file, name, errno);
     return false;
   }
   return StoreImage(catalog, name, file, idiom, width, image);
 }
 
-} // namespace
+}  // namespace
 
-bool AssetsCatalog_CompileARReferenceImage(AssetsCatalog &catalog,
-                                           char *directory, bool verbose) {
+bool AssetsCatalog_CompileARReferenceImage(AssetsCatalog &catalog, char *directory, bool verbose) {
   const int remembered = WorkingDirectory_Remember();
   if (ChangeDirectory(directory) != 0) {
     WorkingDirectory_Forget(remembered);
@@ -300,14 +290,12 @@ bool AssetsCatalog_CompileARReferenceImage(AssetsCatalog &catalog,
                  directory);
     return false;
   }
-  if (char *dot = std::strchr(directory, '.'))
-    *dot = '\0';
+  if (char *dot = std::strchr(directory, '.')) *dot = '\0';
   const char *name = directory;
-  if (verbose)
-    std::fprintf(stdout, "Info: compiling AR reference image '%s'.\n", name);
+  if (verbose) std::fprintf(stdout, "Info: compiling AR reference image '%s'.\n", name);
   const bool compiled = CompileEnteredImage(catalog, name);
   WorkingDirectory_Return(remembered);
   return compiled;
 }
 
-} // namespace skarvel
+}  // namespace skarvel

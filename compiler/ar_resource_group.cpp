@@ -36,8 +36,7 @@ struct NameList {
   NameList(const NameList &) = delete;
   NameList &operator=(const NameList &) = delete;
   ~NameList() {
-    for (size_t i = 0; i < count; ++i)
-      Mem_Free(names[i]);
+    for (size_t i = 0; i < count; ++i) Mem_Free(names[i]);
     Mem_Free(names);
   }
 };
@@ -52,16 +51,15 @@ void WarnAllocation(size_t bytes, const char *group) {
 
 // Compiles the reference image of item `i` and keeps its name in slot `i`
 // when it compiled. True when it did.
-bool CompileItem(AssetsCatalog &catalog, const cJSON *item, int i,
-                 const char *group, NameList &list, bool verbose) {
+bool CompileItem(AssetsCatalog &catalog, const cJSON *item, int i, const char *group,
+                 NameList &list, bool verbose) {
   const char *file = Json_MemberText(item, "filename");
   if (file == nullptr) {
-    std::fprintf(
-        stderr,
-        "Warning: AR resource group '%s' has unexpected syntax in "
-        "Contents.json file "
-        "(unable to get item #%d's filename in resources array)! ignoring.\n",
-        group, i);
+    std::fprintf(stderr,
+                 "Warning: AR resource group '%s' has unexpected syntax in "
+                 "Contents.json file "
+                 "(unable to get item #%d's filename in resources array)! ignoring.\n",
+                 group, i);
     return false;
   }
   // The image compiler cuts its copy of the directory name at the first '.',
@@ -81,8 +79,7 @@ bool CompileItem(AssetsCatalog &catalog, const cJSON *item, int i,
 
 // Steps after entering the directory: the description, the reference
 // images, then the group's facet and rendition.
-bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group,
-                         bool verbose) {
+bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group, bool verbose) {
   Buffer text;
   bool too_large = false;
   if (!ContentsJson_ReadFile(text, too_large)) {
@@ -129,8 +126,7 @@ bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group,
   const int n = Json_ArraySize(resources);
   NameList list;
   if (n > 0) {
-    list.names = static_cast<char **>(
-        Mem_AllocZeroed(static_cast<size_t>(n), sizeof(char *)));
+    list.names = static_cast<char **>(Mem_AllocZeroed(static_cast<size_t>(n), sizeof(char *)));
     if (list.names == nullptr) {
       WarnAllocation(static_cast<size_t>(n) * sizeof(char *), group);
       return false;
@@ -144,8 +140,8 @@ bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group,
     compiled = CompileItem(catalog, item, i, group, list, verbose) || compiled;
   }
 
-  const int32_t facet_id = AssetsCatalog_AddFacet(
-      catalog, group, kARElement, kARResourceGroupPart, nullptr);
+  const int32_t facet_id =
+      AssetsCatalog_AddFacet(catalog, group, kARElement, kARResourceGroupPart, nullptr);
   if (facet_id < 0) {
     const int code = errno;
     std::fprintf(stderr,
@@ -157,21 +153,18 @@ bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group,
   int32_t attributes[kAttrCount] = {};
   attributes[kAttrPart] = kARResourceGroupPart;
   attributes[kAttrScale] = 1;
-  const int32_t index = AssetsCatalog_AddRendition(
-      catalog, facet_id, attributes, 0, 0, 100, kNoPixelFormat, kColorspaceSRGB,
-      kLayoutNameList, kRenditionName, 1);
+  const int32_t index =
+      AssetsCatalog_AddRendition(catalog, facet_id, attributes, 0, 0, 100, kNoPixelFormat,
+                                 kColorspaceSRGB, kLayoutNameList, kRenditionName, 1);
   if (index < 0) {
-    std::fprintf(
-        stderr,
-        "Warning: unable to add AR resource group rendition '%s'! ignoring.\n",
-        group);
+    std::fprintf(stderr, "Warning: unable to add AR resource group rendition '%s'! ignoring.\n",
+                 group);
     return false;
   }
   BOMBlock &block = *BOMStore_Block(catalog.store, index);
   const char *const *names = list.names;
-  const bool stored =
-      CSI_AddComposition(block, 0, 0.0f) && CSI_AddOrientation(block, 1) &&
-      CSI_AddNameList(block, std::span<const char *const>(names, list.count));
+  const bool stored = CSI_AddComposition(block, 0, 0.0f) && CSI_AddOrientation(block, 1) &&
+                      CSI_AddNameList(block, std::span<const char *const>(names, list.count));
   if (!stored) {
     // A group without its name list would come back empty: report it.
     const int code = errno;
@@ -184,10 +177,9 @@ bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group,
   return compiled;
 }
 
-} // namespace
+}  // namespace
 
-bool AssetsCatalog_CompileARResourceGroup(AssetsCatalog &catalog,
-                                          char *directory, bool verbose) {
+bool AssetsCatalog_CompileARResourceGroup(AssetsCatalog &catalog, char *directory, bool verbose) {
   const int remembered = WorkingDirectory_Remember();
   if (ChangeDirectory(directory) != 0) {
     WorkingDirectory_Forget(remembered);
@@ -197,14 +189,12 @@ bool AssetsCatalog_CompileARResourceGroup(AssetsCatalog &catalog,
                  directory);
     return false;
   }
-  if (char *dot = std::strchr(directory, '.'))
-    *dot = '\0';
+  if (char *dot = std::strchr(directory, '.')) *dot = '\0';
   const char *group = directory;
-  if (verbose)
-    std::fprintf(stdout, "Info: compiling AR resource group '%s'.\n", group);
+  if (verbose) std::fprintf(stdout, "Info: compiling AR resource group '%s'.\n", group);
   const bool compiled = CompileEnteredGroup(catalog, group, verbose);
   WorkingDirectory_Return(remembered);
   return compiled;
 }
 
-} // namespace skarvel
+}  // namespace skarvel

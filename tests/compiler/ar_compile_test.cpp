@@ -38,17 +38,15 @@ std::string WorkingDirectory() {
 }
 
 // A colour picture whose alpha varies too, written to `path`.
-void WriteShadedPicture(const std::string &path, int32_t width, int32_t height,
-                        uint8_t seed) {
+void WriteShadedPicture(const std::string &path, int32_t width, int32_t height, uint8_t seed) {
   Image image = test::MakePicture(width, height, seed);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
-      image.pixels.data[int64_t{y} * image.stride + 4 * x + 3] =
-          static_cast<uint8_t>(x * 5 + y);
+      image.pixels.data[int64_t{y} * image.stride + 4 * x + 3] = static_cast<uint8_t>(x * 5 + y);
     }
   }
-  ASSERT_TRUE(Image_WriteFile(path.c_str(), "BGRA", image.pixels.bytes(), width,
-                              height, image.stride));
+  ASSERT_TRUE(
+      Image_WriteFile(path.c_str(), "BGRA", image.pixels.bytes(), width, height, image.stride));
 }
 
 Bytes Tight(const Image &image, int32_t bytes_per_pixel) {
@@ -90,12 +88,8 @@ std::vector<std::pair<uint32_t, Bytes>> Subblocks(const BOMBlock &block) {
   return out;
 }
 
-uint32_t U32At(const Bytes &b, size_t at) {
-  return LoadU32LEAt(std::span<const uint8_t>(b), at);
-}
-float F32At(const Bytes &b, size_t at) {
-  return std::bit_cast<float>(U32At(b, at));
-}
+uint32_t U32At(const Bytes &b, size_t at) { return LoadU32LEAt(std::span<const uint8_t>(b), at); }
+float F32At(const Bytes &b, size_t at) { return std::bit_cast<float>(U32At(b, at)); }
 
 // The names of a name-list subblock.
 std::vector<std::string> Names(const Bytes &content) {
@@ -103,8 +97,7 @@ std::vector<std::string> Names(const Bytes &content) {
   size_t at = 8;
   for (uint32_t i = 0; i < U32At(content, 0); ++i) {
     const uint32_t length = U32At(content, at);
-    names.emplace_back(reinterpret_cast<const char *>(content.data()) + at + 4,
-                       length);
+    names.emplace_back(reinterpret_cast<const char *>(content.data()) + at + 4, length);
     at += 4 + length;
   }
   EXPECT_EQ(at, content.size());
@@ -120,8 +113,7 @@ struct CompileRun {
 
 enum class Kind { Image, Group };
 
-void Compile(Kind kind, const std::string &dir, CompileRun &run,
-             bool verbose = false) {
+void Compile(Kind kind, const std::string &dir, CompileRun &run, bool verbose = false) {
   ASSERT_TRUE(AssetsCatalog_CreateNew(run.catalog, "ios"));
   std::vector<char> name(dir.begin(), dir.end());
   name.push_back('\0');
@@ -129,27 +121,23 @@ void Compile(Kind kind, const std::string &dir, CompileRun &run,
   CaptureStream out(1);
   CaptureStream err(2);
   run.result = kind == Kind::Image
-                   ? AssetsCatalog_CompileARReferenceImage(run.catalog,
-                                                           name.data(), verbose)
-                   : AssetsCatalog_CompileARResourceGroup(run.catalog,
-                                                          name.data(), verbose);
+                   ? AssetsCatalog_CompileARReferenceImage(run.catalog, name.data(), verbose)
+                   : AssetsCatalog_CompileARResourceGroup(run.catalog, name.data(), verbose);
   run.err = err.Finish();
   run.out = out.Finish();
   EXPECT_EQ(WorkingDirectory(), before);
 }
 
-std::string ImageJson(const std::string &properties,
-                      const std::string &images) {
-  return R"({"info": {"version": 1, "author": "xcode"}, "properties": )" +
-         properties + R"(, "images": )" + images + "}";
+std::string ImageJson(const std::string &properties, const std::string &images) {
+  return R"({"info": {"version": 1, "author": "xcode"}, "properties": )" + properties +
+         R"(, "images": )" + images + "}";
 }
 
 TEST(ARReferenceImage, StoresTheRecordFieldByField) {
   TempDir dir;
-  test::WriteSet(
-      "Tower.arreferenceimage",
-      ImageJson(R"({"width": 10, "unit": "centimeters"})",
-                R"([{"idiom": "iphone", "filename": "photo.png"}])"));
+  test::WriteSet("Tower.arreferenceimage",
+                 ImageJson(R"({"width": 10, "unit": "centimeters"})",
+                           R"([{"idiom": "iphone", "filename": "photo.png"}])"));
   WriteShadedPicture("Tower.arreferenceimage/photo.png", 96, 96, 7);
   CompileRun run;
   Compile(Kind::Image, "Tower.arreferenceimage", run, true);
@@ -185,8 +173,7 @@ TEST(ARReferenceImage, StoresTheRecordFieldByField) {
 
   const auto subs = Subblocks(block);
   std::vector<uint32_t> order;
-  for (const auto &[id, content] : subs)
-    order.push_back(id);
+  for (const auto &[id, content] : subs) order.push_back(id);
   EXPECT_EQ(order, (std::vector<uint32_t>{1001, 1003, 1004, 1015, 1006, 1007}));
   ASSERT_EQ(subs.size(), 6u);
   // One slice at y = 256 - 640, kept as a signed value.
@@ -196,9 +183,8 @@ TEST(ARReferenceImage, StoresTheRecordFieldByField) {
   EXPECT_EQ(static_cast<int32_t>(U32At(subs[0].second, 8)), -384);
   EXPECT_EQ(U32At(subs[0].second, 12), 1024u);
   EXPECT_EQ(U32At(subs[0].second, 16), 1024u);
-  EXPECT_EQ(subs[1].second,
-            (Bytes{1, 0, 0, 0, 0, 0, 0,    0, 0, 0, 0,    0, 0, 0,
-                   0, 0, 0, 0, 0, 0, 0x80, 2, 0, 0, 0x80, 2, 0, 0}));
+  EXPECT_EQ(subs[1].second, (Bytes{1, 0, 0, 0, 0, 0, 0,    0, 0, 0, 0,    0, 0, 0,
+                                   0, 0, 0, 0, 0, 0, 0x80, 2, 0, 0, 0x80, 2, 0, 0}));
   EXPECT_EQ(U32At(subs[2].second, 0), 0u);
   EXPECT_EQ(F32At(subs[2].second, 4), 1.0f);
   // Properties: meters, 10 cm computed in single precision, height = width.
@@ -216,8 +202,7 @@ TEST(ARReferenceImage, StoresTheRecordFieldByField) {
   EXPECT_EQ(LoadU32LEAt(block.bytes(), p + 8), 4u);
   EXPECT_EQ(LoadU32LEAt(block.bytes(), p + 12), 4u);
   EXPECT_TRUE(CSI_IsChunked(block, p));
-  EXPECT_EQ(StoredPixels(run.catalog, v.value),
-            ExpectedPixels("Tower.arreferenceimage/photo.png"));
+  EXPECT_EQ(StoredPixels(run.catalog, v.value), ExpectedPixels("Tower.arreferenceimage/photo.png"));
 }
 
 TEST(ARReferenceImage, WidthUnitsAndPictures) {
@@ -225,42 +210,40 @@ TEST(ARReferenceImage, WidthUnitsAndPictures) {
     const char *name;
     const char *properties;
     const char *images;
-    const char *picture; // written at this size: "w x h", as a PNG or JPEG by
-                         // the images' name
+    const char *picture;  // written at this size: "w x h", as a PNG or JPEG by
+                          // the images' name
     int32_t width, height;
-    float physical; // stored width and height
+    float physical;  // stored width and height
     int32_t idiom;
-    const char *warning; // the one expected warning, or ""
+    const char *warning;  // the one expected warning, or ""
   };
   const Case kCases[] = {
-      {"no unit is meters", R"({"width": 2})", R"([{"filename": "a.png"}])",
-       "a.png", 32, 32, 2.0f, 0, ""},
-      {"meters", R"({"width": "1.5", "unit": "meters"})",
-       R"([{"filename": "a.png"}])", "a.png", 32, 32, 1.5f, 0, ""},
-      {"feet", R"({"width": 3, "unit": "feet"})", R"([{"filename": "a.png"}])",
-       "a.png", 32, 32, 3.0f * 0.3048f, 0, ""},
-      {"inches", R"({"width": 7, "unit": "inches"})",
-       R"([{"filename": "a.png"}])", "a.png", 32, 32, 7.0f * 0.0254f, 0, ""},
-      {"yards", R"({"width": 0.5, "unit": "yards"})",
-       R"([{"filename": "a.png"}])", "a.png", 32, 32, 0.5f * 0.9144f, 0, ""},
+      {"no unit is meters", R"({"width": 2})", R"([{"filename": "a.png"}])", "a.png", 32, 32, 2.0f,
+       0, ""},
+      {"meters", R"({"width": "1.5", "unit": "meters"})", R"([{"filename": "a.png"}])", "a.png", 32,
+       32, 1.5f, 0, ""},
+      {"feet", R"({"width": 3, "unit": "feet"})", R"([{"filename": "a.png"}])", "a.png", 32, 32,
+       3.0f * 0.3048f, 0, ""},
+      {"inches", R"({"width": 7, "unit": "inches"})", R"([{"filename": "a.png"}])", "a.png", 32, 32,
+       7.0f * 0.0254f, 0, ""},
+      {"yards", R"({"width": 0.5, "unit": "yards"})", R"([{"filename": "a.png"}])", "a.png", 32, 32,
+       0.5f * 0.9144f, 0, ""},
       {"a width text is read up to its number", R"({"width": "12.5cm"})",
        R"([{"filename": "a.png"}])", "a.png", 32, 32, 12.5f, 0, ""},
-      {"millimeters are warned about and kept as meters",
-       R"({"width": 35, "unit": "millimeters"})", R"([{"filename": "a.png"}])",
-       "a.png", 32, 32, 35.0f, 0,
+      {"millimeters are warned about and kept as meters", R"({"width": 35, "unit": "millimeters"})",
+       R"([{"filename": "a.png"}])", "a.png", 32, 32, 35.0f, 0,
        "Warning: unknown unit (millimeters) given as unit property for AR "
        "reference image 'R'! "
        "defaulting to meters.\n"},
-      {"units are exact", R"({"width": 1, "unit": "Meters"})",
-       R"([{"filename": "a.png"}])", "a.png", 32, 32, 1.0f, 0,
+      {"units are exact", R"({"width": 1, "unit": "Meters"})", R"([{"filename": "a.png"}])",
+       "a.png", 32, 32, 1.0f, 0,
        "Warning: unknown unit (Meters) given as unit property for AR reference "
        "image 'R'! "
        "defaulting to meters.\n"},
-      {"1200 x 800 is stretched", R"({"width": 1})",
-       R"([{"filename": "wide.png"}])", "wide.png", 1200, 800, 1.0f, 0,
-       "Warning: AR reference image 'R' has non-square dimensions!\n"},
-      {"a JPEG", R"({"width": 1})", R"([{"filename": "photo.jpg"}])",
-       "photo.jpg", 50, 50, 1.0f, 0, ""},
+      {"1200 x 800 is stretched", R"({"width": 1})", R"([{"filename": "wide.png"}])", "wide.png",
+       1200, 800, 1.0f, 0, "Warning: AR reference image 'R' has non-square dimensions!\n"},
+      {"a JPEG", R"({"width": 1})", R"([{"filename": "photo.jpg"}])", "photo.jpg", 50, 50, 1.0f, 0,
+       ""},
       {"only the first image counts", R"({"width": 1})",
        R"([{"idiom": "ipad", "filename": "a.png"}, {"idiom": "iphone", "filename": "none.png"}])",
        "a.png", 32, 32, 1.0f, 2, ""},
@@ -298,7 +281,7 @@ TEST(ARReferenceImage, ProblemsEndTheImageAndLeaveNothing) {
   const char *kPng = R"([{"filename": "a.png"}])";
   struct Case {
     const char *name;
-    const char *contents; // null: no Contents.json
+    const char *contents;  // null: no Contents.json
     const char *directory;
     const char *warning;
   };
@@ -307,19 +290,14 @@ TEST(ARReferenceImage, ProblemsEndTheImageAndLeaveNothing) {
   const std::string no_properties = R"({"images": [{"filename": "a.png"}]})";
   const std::string properties_text = ImageJson(R"("1 meter")", kPng);
   const std::string no_width = ImageJson(R"({"unit": "meters"})", kPng);
-  const std::string width_object =
-      ImageJson(R"({"width": {"value": 1}})", kPng);
+  const std::string width_object = ImageJson(R"({"width": {"value": 1}})", kPng);
   const std::string no_images = R"({"properties": {"width": 1}})";
   const std::string empty_images = ImageJson(width, "[]");
-  const std::string images_object =
-      ImageJson(width, R"({"filename": "a.png"})");
-  const std::string no_filename =
-      ImageJson(width, R"([{"idiom": "universal"}])");
-  const std::string missing_file =
-      ImageJson(width, R"([{"filename": "gone.png"}])");
+  const std::string images_object = ImageJson(width, R"({"filename": "a.png"})");
+  const std::string no_filename = ImageJson(width, R"([{"idiom": "universal"}])");
+  const std::string missing_file = ImageJson(width, R"([{"filename": "gone.png"}])");
   const std::string gif = ImageJson(width, R"([{"filename": "a.gif"}])");
-  const std::string broken_png =
-      ImageJson(width, R"([{"filename": "broken.png"}])");
+  const std::string broken_png = ImageJson(width, R"([{"filename": "broken.png"}])");
   const Case kCases[] = {
       {"directory missing", nullptr, "Gone.arreferenceimage",
        "Warning: failed to enter AR reference image directory "
@@ -335,8 +313,7 @@ TEST(ARReferenceImage, ProblemsEndTheImageAndLeaveNothing) {
        "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
        "file (no "
        "properties object)! ignoring.\n"},
-      {"properties not an object", properties_text.c_str(),
-       "R.arreferenceimage",
+      {"properties not an object", properties_text.c_str(), "R.arreferenceimage",
        "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
        "file (no "
        "properties object)! ignoring.\n"},
@@ -381,12 +358,10 @@ TEST(ARReferenceImage, ProblemsEndTheImageAndLeaveNothing) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     ASSERT_EQ(mkdir("R.arreferenceimage", 0777), 0);
-    if (c.contents != nullptr)
-      test::WriteSet("R.arreferenceimage", c.contents);
+    if (c.contents != nullptr) test::WriteSet("R.arreferenceimage", c.contents);
     WriteShadedPicture("R.arreferenceimage/a.png", 16, 16, 1);
     test::WriteFileText("R.arreferenceimage/a.gif", "GIF89a");
-    test::WriteFileText("R.arreferenceimage/broken.png",
-                        "\x89PNG\r\n\x1a\nnot a picture");
+    test::WriteFileText("R.arreferenceimage/broken.png", "\x89PNG\r\n\x1a\nnot a picture");
     CompileRun run;
     Compile(Kind::Image, c.directory, run);
     EXPECT_FALSE(run.result);
@@ -398,48 +373,40 @@ TEST(ARReferenceImage, ProblemsEndTheImageAndLeaveNothing) {
 
 // A group source: `images` are reference image directories (each with a
 // valid description and picture), `contents` the group's description.
-void WriteGroup(const std::string &group,
-                const std::vector<std::string> &images,
+void WriteGroup(const std::string &group, const std::vector<std::string> &images,
                 const std::string &contents) {
   test::WriteSet(group, contents);
   uint8_t seed = 20;
   for (const std::string &image : images) {
     const std::string dir = group + "/" + image;
-    test::WriteSet(
-        dir, ImageJson(R"({"width": 0.25})", R"([{"filename": "p.png"}])"));
+    test::WriteSet(dir, ImageJson(R"({"width": 0.25})", R"([{"filename": "p.png"}])"));
     WriteShadedPicture(dir + "/p.png", 24, 24, seed++);
   }
 }
 
 std::string Resources(const std::vector<std::string> &items) {
-  std::string json =
-      R"({"info": {"version": 1, "author": "xcode"}, "resources": [)";
-  for (size_t i = 0; i < items.size(); ++i)
-    json += (i > 0 ? ", " : "") + items[i];
+  std::string json = R"({"info": {"version": 1, "author": "xcode"}, "resources": [)";
+  for (size_t i = 0; i < items.size(); ++i) json += (i > 0 ? ", " : "") + items[i];
   return json + "]}";
 }
 
-std::string Item(const std::string &filename) {
-  return R"({"filename": ")" + filename + "\"}";
-}
+std::string Item(const std::string &filename) { return R"({"filename": ")" + filename + "\"}"; }
 
 TEST(ARResourceGroup, ImagesFirstThenTheGroupWithItsNameList) {
   TempDir dir;
-  WriteGroup("Places.arresourcegroup",
-             {"Tower.arreferenceimage", "Bridge.arreferenceimage"},
-             Resources({Item("Tower.arreferenceimage"),
-                        Item("Bridge.arreferenceimage")}));
+  WriteGroup("Places.arresourcegroup", {"Tower.arreferenceimage", "Bridge.arreferenceimage"},
+             Resources({Item("Tower.arreferenceimage"), Item("Bridge.arreferenceimage")}));
   CompileRun run;
   Compile(Kind::Group, "Places.arresourcegroup", run, true);
   EXPECT_TRUE(run.result);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, "Info: compiling AR resource group 'Places'.\n"
-                     "Info: compiling AR reference image 'Tower'.\n"
-                     "Info: compiling AR reference image 'Bridge'.\n");
+  EXPECT_EQ(run.out,
+            "Info: compiling AR resource group 'Places'.\n"
+            "Info: compiling AR reference image 'Tower'.\n"
+            "Info: compiling AR reference image 'Bridge'.\n");
 
   // Facet ids follow the order of compiling: the images, then the group.
-  const std::pair<const char *, int32_t> kFacets[] = {
-      {"Tower", 1}, {"Bridge", 2}, {"Places", 3}};
+  const std::pair<const char *, int32_t> kFacets[] = {{"Tower", 1}, {"Bridge", 2}, {"Places", 3}};
   for (const auto &[name, id] : kFacets) {
     SCOPED_TRACE(name);
     const auto facets = test::FacetsNamed(run.catalog, name);
@@ -453,8 +420,7 @@ TEST(ARResourceGroup, ImagesFirstThenTheGroupWithItsNameList) {
   ASSERT_EQ(all.size(), 3u);
   const RenditionView *group = nullptr;
   for (const RenditionView &v : all) {
-    if (v.facet == 3)
-      group = &v;
+    if (v.facet == 3) group = &v;
   }
   ASSERT_NE(group, nullptr);
   EXPECT_EQ(group->part, 206);
@@ -479,8 +445,7 @@ TEST(ARResourceGroup, ImagesFirstThenTheGroupWithItsNameList) {
   EXPECT_EQ(subs[1].first, 1006u);
   EXPECT_EQ(U32At(subs[1].second, 0), 1u);
   EXPECT_EQ(subs[2].first, 1013u);
-  EXPECT_EQ(Names(subs[2].second),
-            (std::vector<std::string>{"Tower", "Bridge"}));
+  EXPECT_EQ(Names(subs[2].second), (std::vector<std::string>{"Tower", "Bridge"}));
   EXPECT_EQ(block.size, 184u + 16 + 12 + 8 + 8 + (4 + 5) + (4 + 6));
 
   // Saved and loaded back: the same facets.
@@ -494,28 +459,25 @@ TEST(ARResourceGroup, ImagesFirstThenTheGroupWithItsNameList) {
 TEST(ARResourceGroup, NameListsAndWarnings) {
   struct Case {
     const char *name;
-    std::vector<std::string>
-        directories;      // reference images present in the group
-    std::string contents; // the group's description ("" : none)
+    std::vector<std::string> directories;  // reference images present in the group
+    std::string contents;                  // the group's description ("" : none)
     bool result;
-    std::vector<std::string>
-        names; // the stored name list; {"-"} when no group is stored
+    std::vector<std::string> names;  // the stored name list; {"-"} when no group is stored
     const char *warnings;
   };
   const std::vector<std::string> no_group = {"-"};
   const Case kCases[] = {
       {"a listed directory missing",
        {"A.arreferenceimage", "C.arreferenceimage"},
-       Resources({Item("A.arreferenceimage"), Item("B.arreferenceimage"),
-                  Item("C.arreferenceimage")}),
+       Resources(
+           {Item("A.arreferenceimage"), Item("B.arreferenceimage"), Item("C.arreferenceimage")}),
        true,
        {"A", "C"},
        "Warning: failed to enter AR reference image directory "
        "'B.arreferenceimage'. Ignoring.\n"},
       {"an item without filename",
        {"A.arreferenceimage"},
-       Resources({R"({"name": "x"})", Item("A.arreferenceimage"),
-                  R"("B.arreferenceimage")"}),
+       Resources({R"({"name": "x"})", Item("A.arreferenceimage"), R"("B.arreferenceimage")"}),
        true,
        {"A"},
        "Warning: AR resource group 'G' has unexpected syntax in Contents.json "
@@ -534,12 +496,7 @@ TEST(ARResourceGroup, NameListsAndWarnings) {
        "Warning: failed to enter AR reference image directory "
        "'B.arreferenceimage'. Ignoring.\n"},
       {"no resources", {}, Resources({}), false, {}, ""},
-      {"a name without extension",
-       {"Plain"},
-       Resources({Item("Plain")}),
-       true,
-       {"Plain"},
-       ""},
+      {"a name without extension", {"Plain"}, Resources({Item("Plain")}), true, {"Plain"}, ""},
       {"a name with two dots",
        {"My.Tower.arreferenceimage"},
        Resources({Item("My.Tower.arreferenceimage")}),
@@ -602,8 +559,7 @@ TEST(ARResourceGroup, NameListsAndWarnings) {
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0]->part, 206);
     ASSERT_EQ(groups[0]->rendition_count, 1);
-    const BOMBlock &block =
-        run.catalog.store.blocks[groups[0]->renditions[0].value_block];
+    const BOMBlock &block = run.catalog.store.blocks[groups[0]->renditions[0].value_block];
     const auto subs = Subblocks(block);
     ASSERT_EQ(subs.size(), 3u);
     ASSERT_EQ(subs[2].first, 1013u);
@@ -616,9 +572,8 @@ TEST(ARResourceGroup, NameListsAndWarnings) {
 
 TEST(ARResourceGroup, AllocationFailuresAreReportedAndLeaveNoLeaks) {
   TempDir dir;
-  WriteGroup(
-      "G.arresourcegroup", {"A.arreferenceimage", "B.arreferenceimage"},
-      Resources({Item("A.arreferenceimage"), Item("B.arreferenceimage")}));
+  WriteGroup("G.arresourcegroup", {"A.arreferenceimage", "B.arreferenceimage"},
+             Resources({Item("A.arreferenceimage"), Item("B.arreferenceimage")}));
   for (long n = 0;; ++n) {
     SCOPED_TRACE(n);
     CompileRun run;
@@ -644,5 +599,5 @@ TEST(ARResourceGroup, AllocationFailuresAreReportedAndLeaveNoLeaks) {
   }
 }
 
-} // namespace
-} // namespace skarvel
+}  // namespace
+}  // namespace skarvel
