@@ -23,7 +23,7 @@ for spec in "$@"; do
   corpus=$work/$t; artifacts=$work/artifacts/$t; log=$work/$t.log
   mkdir -p "$corpus" "$artifacts"
   seeds_var=SEEDS_$t; extra=${!seeds_var:-}
-  args=(-dict="$here/skarvel.dict" -rss_limit_mb=2048 -timeout=25 -max_len=${MAX_LEN:-65536}
+  args=(-dict="$here/skarvel.dict" -rss_limit_mb=2048 -timeout=25 -max_len=${MAX_LEN:-65536} -close_fd_mask=3
         -print_final_stats=1 -artifact_prefix="$artifacts/")
   echo "command: nice -n 10 $bin ${args[*]} $corpus $here/corpus/$t $extra" > "$log"
   nice -n 10 "$bin" "${args[@]}" "$corpus" "$here/corpus/$t" $extra >> "$log" 2>&1 &
