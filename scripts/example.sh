@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds skarvel, compiles the bundled example
-# (examples/Example.xcassets: a complete app icon set and a set made from one
-# 1024 x 1024 picture) into build/example/Assets.car and shows what it holds.
+# (examples/Example.xcassets: a complete app icon set, a set made from one
+# 1024 x 1024 picture, and the AR resource group "Landmarks" with a JPEG
+# reference image measured in centimeters and a PNG one in meters) into
+# build/example/Assets.car, shows what it holds and decompiles it again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -26,3 +28,21 @@ echo "== skarvel -dump_res $catalog (in $out/resources)"
 mkdir -p "$out/resources"
 (cd "$out/resources" && "$skarvel" -dump_res "$OLDPWD/$catalog")
 ls -l "$out/resources"
+
+# The AR reference images: 640 x 640 gray-and-alpha pictures (the first -info
+# lines), and the resource group's name list (the "UNKNOWN" line: a rendition
+# without pixels or reference).
+echo "== AR renditions in skarvel -info $catalog"
+"$skarvel" -info "$catalog" | grep -E ' (tower\.jpg|bridge\.png|UNKNOWN)'
+
+# Back to an .xcassets directory: the group lists its reference images, each
+# with its picture and its physical width in meters.
+echo "== skarvel -decompile $catalog -out $out/Decompiled"
+"$skarvel" -decompile "$catalog" -out "$out/Decompiled"
+(cd "$out/Decompiled.xcassets" && ls -d -- */ && find Landmarks.arresourcegroup -type f | sort)
+group="$out/Decompiled.xcassets/Landmarks.arresourcegroup"
+for json in "$group/Contents.json" "$group"/*.arreferenceimage/Contents.json; do
+  echo "-- $json"
+  cat "$json"
+  echo
+done
