@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,6 +18,7 @@
 #include "image/image_file.h"
 #include "inspect/block_listing.h"
 #include "inspect/dump_names.h"
+#include "lzfse/lzfse.h"
 
 namespace skarvel {
 
@@ -118,16 +120,80 @@ void ExtractImage(void* context, FILE* out, uint32_t index, const BOMBlock& bloc
   Buffer_Free(image.pixels);
 }
 
-void ExtractRaw(void* context, FILE* out, uint32_t index, const BOMBlock&, const char* name,
+void ReportDecompressFailure(FILE* err, uint32_t index, uint64_t stored_size, int code) {
+  switch (code) {
+    case EINVAL:
+      std::fprintf(err, "skarvel: compressed raw data of block %d does not decode; skipped\n",
+                   static_cast<int>(index));
+      return;
+    case ENOSPC:
+      std::fprintf(err,
+                   "skarvel: compressed raw data of block %d decodes to more than %llu bytes; "
+                   "skipped\n",
+                   static_cast<int>(index),
+                   static_cast<unsigned long long>(RawData_DecodedLimit(stored_size)));
+      return;
+    case ENOMEM:
+      std::fprintf(err, "skarvel: out of memory decompressing raw data of block %d\n",
+                   static_cast<int>(index));
+      return;
+    default:
+      std::fprintf(err, "skarvel: unknown error decompressing raw data of block %d (errno = %d)\n",
+                   static_cast<int>(index), code);
+      return;
+  }
+}
+
+// A raw-data payload that lies inside its block: the rendition's pixel
+// format, the flags word and the stored bytes after the 12-byte head.
+struct RawPayload {
+  std::span<const uint8_t, 4> pixel_format;
+  uint32_t flags = 0;
+  std::span<const uint8_t> stored;
+};
+
+// Writes one raw-data payload of block `index` under its file name (built
+// from the data as written, so a compressed document is named by what it
+// decodes to). `announce` prints the file's line once the name is known.
+// True when the file was written, its name then in `path`; a failure is
+// reported on `err`.
+template <typename Announce>
+bool ExtractRawPayload(FILE* err, uint32_t index, const char* name, const RawPayload& payload,
+                       char (&path)[kPathBufferSize], Announce announce) {
+  Buffer decoded;
+  std::span<const uint8_t> data = payload.stored;
+  if ((payload.flags & kRawDataCompressed) != 0) {
+    if (!RawData_Decompress(payload.stored, decoded)) {
+      const int code = errno;
+      ReportDecompressFailure(err, index, payload.stored.size(), code);
+      return false;
+    }
+    data = decoded.bytes();
+  }
+  if (!Dump_RawFileName(path, sizeof path, index, name, payload.pixel_format, data)) {
+    Report_NameTooLong(err, index);
+    return false;
+  }
+  announce();
+  return WriteRaw(err, path, data);
+}
+
+void ExtractRaw(void* context, FILE* out, uint32_t index, const BOMBlock& block, const char* name,
                 std::span<const uint8_t> raw) {
   FILE* err = static_cast<const DumpContext*>(context)->err;
+  // The listing hands over the bytes after a raw-data head it has read
+  // inside the block; the head's flags word stands 8 bytes before them.
+  const CSIHeader* header = CSI_Header(block);
+  const std::span<const uint8_t> bytes = block.bytes();
+  const uint64_t at = static_cast<uint64_t>(raw.data() - bytes.data());
+  if (header == nullptr || at < 12 || at > bytes.size()) return;
+  const RawPayload payload{.pixel_format = std::span<const uint8_t, 4>(header->pixel_format, 4),
+                           .flags = LoadU32LEAt(bytes, at - 8),
+                           .stored = raw};
   char path[kPathBufferSize];
-  if (!Dump_RawFileName(path, sizeof path, index, name, raw)) {
-    Report_NameTooLong(err, index);
-    return;
-  }
-  std::fprintf(out, "    + Raw data [extracted to \"%s\"]\n", path);
-  (void)WriteRaw(err, path, raw);
+  (void)ExtractRawPayload(err, index, name, payload, path, [&] {
+    std::fprintf(out, "    + Raw data [extracted to \"%s\"]\n", path);
+  });
 }
 
 bool CodeAt(std::span<const uint8_t> bytes, uint64_t offset, const char* code) {
@@ -166,16 +232,57 @@ void ExtractResource(FILE* out, FILE* err, uint32_t index, const BOMBlock& block
                    static_cast<unsigned long long>(bytes.size() - (p + 12)));
       return;
     }
-    const std::span<const uint8_t> raw = bytes.subspan(p + 12, raw_size);
-    if (!Dump_RawFileName(path, sizeof path, index, name, raw)) {
-      Report_NameTooLong(err, index);
-    } else if (WriteRaw(err, path, raw)) {
+    const RawPayload payload{.pixel_format = std::span<const uint8_t, 4>(header->pixel_format, 4),
+                             .flags = LoadU32LEAt(bytes, p + 4),
+                             .stored = bytes.subspan(p + 12, raw_size)};
+    if (ExtractRawPayload(err, index, name, payload, path, [] {})) {
       std::fprintf(out, "   %s\n", path);
     }
   }
 }
 
 }  // namespace
+
+uint64_t RawData_DecodedLimit(uint64_t stored_size) {
+  constexpr uint64_t kFloor = uint64_t{1} << 20;
+  constexpr uint64_t kCeiling = uint64_t{256} << 20;
+  // Compare before multiplying: a size above the ceiling / 64 is at the
+  // ceiling.
+  if (stored_size >= kCeiling / 64) return kCeiling;
+  return std::max(kFloor, stored_size * 64);
+}
+
+bool RawData_Decompress(std::span<const uint8_t> stream, Buffer& out) {
+  Buffer_Free(out);
+  Buffer scratch;
+  if (!Buffer_AppendZeros(scratch, lzfse_decode_scratch_size())) return false;
+  const uint64_t limit = RawData_DecodedLimit(stream.size());
+  // Start at a room that holds most documents at once; double it while the
+  // decoder fills it. One byte past the limit tells a stream that ends
+  // exactly at the limit from one that goes on.
+  uint64_t room = std::min(limit, std::max(uint64_t{64} << 10, uint64_t{16} * stream.size()));
+  for (;;) {
+    if (!Buffer_AppendZeros(out, room - out.size)) return false;
+    const size_t produced =
+        lzfse_decode_buffer(out.data, room, stream.data(), stream.size(), scratch.data);
+    if (produced == 0) {
+      // The decoder gives 0 for a stream of no bytes as for a broken one; a
+      // stream that is only the end-of-stream block is the empty document.
+      static constexpr uint8_t kEnd[] = {'b', 'v', 'x', '$'};
+      if (stream.size() >= 4 && std::memcmp(stream.data(), kEnd, 4) == 0) {
+        return Buffer_Subset(out, 0, 0);
+      }
+      Buffer_Free(out);
+      return Fail(EINVAL);
+    }
+    if (produced < room) return Buffer_Subset(out, 0, produced);
+    if (room > limit) {
+      Buffer_Free(out);
+      return Fail(ENOSPC);
+    }
+    room = room == limit ? limit + 1 : std::min(limit, room * 2);
+  }
+}
 
 void Dump_Print(FILE* out, FILE* err, const AssetsCatalog& catalog, const char* input, bool all) {
   DumpContext context{.err = err, .input = input};

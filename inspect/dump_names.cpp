@@ -56,9 +56,25 @@ bool ResourceFileName(char* out, size_t size, uint32_t index, const char* name,
 
 const char* ImageExtension(const char* name) { return HasPictureExtension(name) ? "" : ".png"; }
 
-const char* RawDataExtension(const char* name, std::span<const uint8_t> raw) {
+const char* RawDataExtension(const char* name, std::span<const uint8_t, 4> pixel_format,
+                             std::span<const uint8_t> data) {
+  struct Kind {
+    char format[5];         // as stored
+    const char* extension;  // appended
+    const char* also;       // another name ending that is kept, or null
+  };
+  static constexpr Kind kKinds[] = {
+      {" FDP", ".pdf", nullptr}, {" GVS", ".svg", nullptr},  {"GEPJ", ".jpg", ".jpeg"},
+      {"JPEG", ".jpg", ".jpeg"}, {"FIEH", ".heic", ".heif"},
+  };
+  for (const Kind& kind : kKinds) {
+    if (std::memcmp(pixel_format.data(), kind.format, 4) != 0) continue;
+    const bool named = EndsWithNoCase(name, kind.extension) ||
+                       (kind.also != nullptr && EndsWithNoCase(name, kind.also));
+    return named ? "" : kind.extension;
+  }
   static constexpr char kPdfMagic[] = "%PDF-";
-  if (raw.size() >= 6 && std::memcmp(raw.data(), kPdfMagic, sizeof kPdfMagic - 1) == 0) {
+  if (data.size() >= 6 && std::memcmp(data.data(), kPdfMagic, sizeof kPdfMagic - 1) == 0) {
     return EndsWithNoCase(name, ".pdf") ? "" : ".pdf";
   }
   return HasPictureExtension(name) ? "" : ".bin";
@@ -96,8 +112,8 @@ bool Dump_ImageFileName(char* out, size_t size, uint32_t index, const char* name
 }
 
 bool Dump_RawFileName(char* out, size_t size, uint32_t index, const char* name,
-                      std::span<const uint8_t> raw) {
-  return ResourceFileName(out, size, index, name, RawDataExtension(name, raw));
+                      std::span<const uint8_t, 4> pixel_format, std::span<const uint8_t> data) {
+  return ResourceFileName(out, size, index, name, RawDataExtension(name, pixel_format, data));
 }
 
 }  // namespace skarvel

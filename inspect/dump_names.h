@@ -27,15 +27,22 @@ inline constexpr char kSeparatorStandIn = '_';
 // ".jpeg", any case). `name` is the rendition name (NUL-terminated).
 [[nodiscard]] bool Dump_ImageFileName(char* out, size_t size, uint32_t index, const char* name);
 // Raw data file: "(block <N>) <name>", plus the extension RawDataExtension
-// chooses for `raw`, the bytes after the raw-data head.
+// chooses for the rendition's pixel format (its 4 bytes as stored) and `data`,
+// the raw data as it is written (decompressed when it was stored compressed).
 [[nodiscard]] bool Dump_RawFileName(char* out, size_t size, uint32_t index, const char* name,
-                                    std::span<const uint8_t> raw);
+                                    std::span<const uint8_t, 4> pixel_format,
+                                    std::span<const uint8_t> data);
 
 // The extension appended to a picture's name: "" or ".png".
 [[nodiscard]] const char* ImageExtension(const char* name);
-// The extension appended to raw data's name: for a PDF document (6 bytes or
-// more, beginning "%PDF-") ".pdf" unless the name ends in it; otherwise "" for
-// a name ending in a picture extension, ".bin" for any other.
-[[nodiscard]] const char* RawDataExtension(const char* name, std::span<const uint8_t> raw);
+// The extension appended to raw data's name. Documents and photos are named
+// by their pixel format: " FDP" ".pdf", " GVS" ".svg", "GEPJ" (or "JPEG")
+// ".jpg", "FIEH" ".heic", each "" when the name already ends in it (".jpeg"
+// and ".heif" count as well). Any other format: ".pdf" for a PDF document (6
+// bytes or more beginning "%PDF-") unless the name ends in it; otherwise ""
+// for a name ending in a picture extension, ".bin" for any other.
+[[nodiscard]] const char* RawDataExtension(const char* name,
+                                           std::span<const uint8_t, 4> pixel_format,
+                                           std::span<const uint8_t> data);
 
 }  // namespace skarvel

@@ -1,9 +1,10 @@
 // -dump_res over the real catalogs of the corpus: every catalog that loads
 // gives one picture file per decodable CoreUI element ("BGRA" or " 8AG", any
 // method the decoder knows) and one file per raw-data payload, named by the
-// block and the rendition, holding the picture's size or the payload's bytes.
-// The expectation comes from a scan of the blocks made here, not from the
-// extraction code.
+// block and the rendition, holding the picture's size or the payload's bytes
+// (decoded when the payload is stored compressed). The expectation comes from
+// a scan of the blocks made here, not from the extraction code, and a table
+// records what each file gives so that a regression shows.
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@
 #include "csi/csi_format.h"
 #include "image/image_file.h"
 #include "inspect/dump_commands.h"
+#include "lzfse/lzfse.h"
 #include "tests/inspect/inspect_fixtures.h"
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
@@ -48,14 +50,53 @@ std::vector<std::string> CorpusFiles() {
   return files;
 }
 
-bool HasPictureExtension(const std::string& name) {
+bool EndsWithNoCase(const std::string& name, const char* ext) {
   std::string lower = name;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t n = std::strlen(ext);
+  return lower.size() >= n && lower.compare(lower.size() - n, n, ext) == 0;
+}
+
+bool HasPictureExtension(const std::string& name) {
   for (const char* ext : {".png", ".bmp", ".jpg", ".jpeg"}) {
-    const size_t n = std::strlen(ext);
-    if (lower.size() >= n && lower.compare(lower.size() - n, n, ext) == 0) return true;
+    if (EndsWithNoCase(name, ext)) return true;
   }
   return false;
+}
+
+// The extension a raw-data file gets: by pixel format for documents and
+// photos, ".pdf" for PDF data, else the picture name kept or ".bin".
+std::string RawExtension(const std::string& name, const std::string& format,
+                         const std::string& data) {
+  const struct {
+    const char* format;
+    const char* ext;
+    const char* also;
+  } kKinds[] = {{" FDP", ".pdf", ".pdf"},
+                {" GVS", ".svg", ".svg"},
+                {"GEPJ", ".jpg", ".jpeg"},
+                {"FIEH", ".heic", ".heif"}};
+  for (const auto& kind : kKinds) {
+    if (format == kind.format) {
+      return EndsWithNoCase(name, kind.ext) || EndsWithNoCase(name, kind.also) ? "" : kind.ext;
+    }
+  }
+  if (data.size() >= 6 && data.compare(0, 5, "%PDF-") == 0) {
+    return EndsWithNoCase(name, ".pdf") ? "" : ".pdf";
+  }
+  return HasPictureExtension(name) ? "" : ".bin";
+}
+
+// An LZFSE stream decoded with room to spare.
+std::string Decoded(const std::string& stream) {
+  std::string data(64 * stream.size() + 4096, '\0');
+  const size_t n =
+      lzfse_decode_buffer(reinterpret_cast<uint8_t*>(data.data()), data.size(),
+                          reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), nullptr);
+  EXPECT_GT(n, 0u);
+  EXPECT_LT(n, data.size());
+  data.resize(n);
+  return data;
 }
 
 struct Expected {
@@ -88,13 +129,39 @@ Expected Scan(const BOMStore& store) {
     } else if (block.size > p + 12 && std::memcmp(block.data + p, "DWAR", 4) == 0) {
       const uint32_t size = LoadU32LEAt(block.bytes(), p + 8);
       if (!Range_Fits(p + 12, size, block.size)) continue;
-      const std::string bytes(reinterpret_cast<const char*>(block.data + p + 12), size);
-      const bool pdf = size >= 6 && bytes.compare(0, 5, "%PDF-") == 0;
-      e.raw[prefix + (pdf ? ".pdf" : HasPictureExtension(name) ? "" : ".bin")] = bytes;
+      const std::string stored(reinterpret_cast<const char*>(block.data + p + 12), size);
+      const bool compressed = (LoadU32LEAt(block.bytes(), p + 4) & 1) != 0;
+      const std::string bytes = compressed ? Decoded(stored) : stored;
+      e.raw[prefix + RawExtension(name, format, bytes)] = bytes;
     }
   }
   return e;
 }
+
+// What -dump_res gives for each corpus file.
+struct CorpusDump {
+  const char* file;
+  size_t pictures;
+  const char* raw;  // the raw-data files, one name per line
+};
+
+const CorpusDump kCorpus[] = {
+    {"ios-appicon-classic-lzfse.car", 12, ""},
+    {"ios-framework-methods8-10.car", 24, ""},
+    {"ios-gray-method10.car", 16, ""},
+    {"ios-inline-keys-rle.car", 5, ""},
+    {"ios-lzvn-uncompressed.car", 103, ""},
+    {"ios-no-renditions-no-bitmapkeys.car", 0, ""},
+    // Two PNG files stored as plain data under names without an extension.
+    {"ios-older-rawdata.car", 5, "(block 30) iTunesArtwork@2x.bin\n(block 32) iTunesArtwork.bin\n"},
+    {"ios-thinned-appearances-method11.car", 4, ""},
+    {"macos-29byte-trees-lzfse.car", 21, ""},
+    {"macos-effects-gradients.car", 0, ""},
+    {"macos-fontsizes-colors.car", 27, ""},
+    // A compressed SVG document.
+    {"macos-recent-colors-vectors-method11.car", 2, "(block 32) image.svg\n"},
+    {"macos-two-leaf-tree.car", 36, ""},
+};
 
 TEST(DumpCorpusTest, DumpResExtractsEveryPictureAndRawPayload) {
   if (!CorpusPresent()) GTEST_SKIP() << "no corpus at " << SKARVEL_CORPUS_DIR;
@@ -112,6 +179,21 @@ TEST(DumpCorpusTest, DumpResExtractsEveryPictureAndRawPayload) {
     }
     ++loaded;
     const Expected expected = Scan(catalog.store);
+    const CorpusDump* recorded = nullptr;
+    for (const CorpusDump& c : kCorpus) {
+      if (file == c.file) recorded = &c;
+    }
+    ASSERT_NE(recorded, nullptr) << "a corpus file without an expectation";
+    EXPECT_EQ(expected.pictures.size(), recorded->pictures);
+    std::string raw_names;
+    for (const auto& [name, bytes] : expected.raw) raw_names += name + "\n";
+    EXPECT_EQ(raw_names, recorded->raw);
+    for (const auto& [name, bytes] : expected.raw) {
+      if (EndsWithNoCase(name, ".svg")) {
+        EXPECT_EQ(bytes.rfind("<?xml", 0), 0u) << name;
+        EXPECT_NE(bytes.find("</svg>"), std::string::npos) << name;
+      }
+    }
     FileStatusCache_ResetForTesting();
     test::TempDir dir;
     test::MemoryStream out;

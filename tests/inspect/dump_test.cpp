@@ -5,14 +5,17 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "base/file_system.h"
+#include "base/mem.h"
 #include "bom/bom_store.h"
 #include "image/image_file.h"
 #include "inspect/dump_commands.h"
 #include "inspect/dump_names.h"
+#include "lzfse/lzfse.h"
 #include "tests/inspect/inspect_fixtures.h"
 #include "tests/support/capture.h"
 #include "tests/support/csi_record_builder.h"
@@ -55,44 +58,79 @@ TEST(DumpNamesTest, BlockFileNames) {
   }
 }
 
-TEST(DumpNamesTest, ResourceFileNames) {
+TEST(DumpNamesTest, PictureFileNames) {
   struct Case {
     const char* name;
     const char* rendition;
-    std::string raw;  // empty: a picture
     const char* expected;
   };
   const Case kCases[] = {
-      {"JPEG name kept", "Icon.JPG", "", "(block 9) Icon.JPG"},
-      {"jpeg name kept", "Icon.jpeg", "", "(block 9) Icon.jpeg"},
-      {"BMP name kept", "Icon.Bmp", "", "(block 9) Icon.Bmp"},
-      {"PNG name kept", "Icon-60.png", "", "(block 9) Icon-60.png"},
-      {"GIF gets .png", "Icon.gif", "", "(block 9) Icon.gif.png"},
-      {"plain name gets .png", "Background", "", "(block 9) Background.png"},
-      {"empty name", "", "", "(block 9) .png"},
-      {"parent separators replaced", "../../x", "", "(block 9) .._.._x.png"},
-      {"absolute name replaced", "/etc/passwd", "", "(block 9) _etc_passwd.png"},
-      {"backslashes replaced", "..\\a\\b.png", "", "(block 9) .._a_b.png"},
-      {"PDF gets .pdf", "Vector", "%PDF-1.4\n", "(block 9) Vector.pdf"},
-      {"PDF keeps .pdf", "Vector.pdf", "%PDF-1.4\n", "(block 9) Vector.pdf"},
-      {"PDF keeps .PDF", "Vector.PDF", "%PDF-1.4\n", "(block 9) Vector.PDF"},
-      {"PDF named .png", "Vector.png", "%PDF-1.4\n", "(block 9) Vector.png.pdf"},
-      {"five bytes are not a PDF", "Vector", "%PDF-", "(block 9) Vector.bin"},
-      {"other data gets .bin", "notes", "plain text", "(block 9) notes.bin"},
-      {"other data keeps .jpg", "photo.jpg", "\xFF\xD8\xFF\xE0", "(block 9) photo.jpg"},
-      {"other data named .pdf", "notes.pdf", "plain text", "(block 9) notes.pdf.bin"},
-      {"raw name separators replaced", "a/b", "plain", "(block 9) a_b.bin"},
+      {"JPEG name kept", "Icon.JPG", "(block 9) Icon.JPG"},
+      {"jpeg name kept", "Icon.jpeg", "(block 9) Icon.jpeg"},
+      {"BMP name kept", "Icon.Bmp", "(block 9) Icon.Bmp"},
+      {"PNG name kept", "Icon-60.png", "(block 9) Icon-60.png"},
+      {"GIF gets .png", "Icon.gif", "(block 9) Icon.gif.png"},
+      {"plain name gets .png", "Background", "(block 9) Background.png"},
+      {"empty name", "", "(block 9) .png"},
+      {"parent separators replaced", "../../x", "(block 9) .._.._x.png"},
+      {"absolute name replaced", "/etc/passwd", "(block 9) _etc_passwd.png"},
+      {"backslashes replaced", "..\\a\\b.png", "(block 9) .._a_b.png"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     char out[kPathBufferSize];
-    if (c.raw.empty()) {
-      ASSERT_TRUE(Dump_ImageFileName(out, sizeof out, 9, c.rendition));
-    } else {
-      const std::span<const uint8_t> raw(reinterpret_cast<const uint8_t*>(c.raw.data()),
-                                         c.raw.size());
-      ASSERT_TRUE(Dump_RawFileName(out, sizeof out, 9, c.rendition, raw));
-    }
+    ASSERT_TRUE(Dump_ImageFileName(out, sizeof out, 9, c.rendition));
+    EXPECT_STREQ(out, c.expected);
+  }
+}
+
+// Raw data is named by its pixel format for documents and photos, by its
+// first bytes for a PDF, and otherwise keeps a picture name or gets ".bin".
+TEST(DumpNamesTest, RawDataFileNames) {
+  struct Case {
+    const char* name;
+    const char* format;  // 4 bytes as stored
+    const char* rendition;
+    std::string data;
+    const char* expected;
+  };
+  const Case kCases[] = {
+      {"PDF format gets .pdf", " FDP", "Vector", "%PDF-1.4\n", "(block 9) Vector.pdf"},
+      {"PDF format, data not a PDF", " FDP", "Vector", "xyz", "(block 9) Vector.pdf"},
+      {"PDF format keeps .PDF", " FDP", "Vector.PDF", "%PDF-1.4\n", "(block 9) Vector.PDF"},
+      {"PDF format named .png", " FDP", "Vector.png", "%PDF-1.4\n", "(block 9) Vector.png.pdf"},
+      {"SVG gets .svg", " GVS", "image", "<svg/>", "(block 9) image.svg"},
+      {"SVG keeps .Svg", " GVS", "image.Svg", "<svg/>", "(block 9) image.Svg"},
+      {"SVG named .svgz", " GVS", "image.svgz", "<svg/>", "(block 9) image.svgz.svg"},
+      {"JPEG gets .jpg", "GEPJ", "photo", "\xFF\xD8\xFF", "(block 9) photo.jpg"},
+      {"JPEG keeps .JPEG", "GEPJ", "photo.JPEG", "\xFF\xD8\xFF", "(block 9) photo.JPEG"},
+      {"JPEG named .png", "GEPJ", "photo.png", "\xFF\xD8\xFF", "(block 9) photo.png.jpg"},
+      {"JPEG in the other order", "JPEG", "photo", "\xFF\xD8\xFF", "(block 9) photo.jpg"},
+      {"JPEG in the other order keeps .jpg", "JPEG", "photo.jpg", "\xFF\xD8",
+       "(block 9) photo.jpg"},
+      {"HEIF gets .heic", "FIEH", "photo", "....ftypheic", "(block 9) photo.heic"},
+      {"HEIF keeps .HEIC", "FIEH", "photo.HEIC", "....ftypheic", "(block 9) photo.HEIC"},
+      {"HEIF keeps .heif", "FIEH", "photo.heif", "....ftypheic", "(block 9) photo.heif"},
+      {"HEIF named .jpg", "FIEH", "photo.jpg", "....ftypheic", "(block 9) photo.jpg.heic"},
+      {"PDF data of another format", "ATAD", "Vector", "%PDF-1.4\n", "(block 9) Vector.pdf"},
+      {"PDF data keeps .pdf", "ATAD", "Vector.pdf", "%PDF-1.4\n", "(block 9) Vector.pdf"},
+      {"five bytes are not a PDF", "ATAD", "Vector", "%PDF-", "(block 9) Vector.bin"},
+      {"other data gets .bin", "ATAD", "notes", "plain text", "(block 9) notes.bin"},
+      {"PNG data without a picture name", "ATAD", "iTunesArtwork", "\x89PNG\r\n\x1a\n",
+       "(block 9) iTunesArtwork.bin"},
+      {"other data keeps .jpg", "DATA", "photo.jpg", "\xFF\xD8\xFF\xE0", "(block 9) photo.jpg"},
+      {"other data named .pdf", "DATA", "notes.pdf", "plain text", "(block 9) notes.pdf.bin"},
+      {"other data named .svg", "ATAD", "image.svg", "<svg/>", "(block 9) image.svg.bin"},
+      {"WebP keeps the older rule", "PBEW", "picture", "RIFF", "(block 9) picture.bin"},
+      {"raw name separators replaced", "ATAD", "a/b", "plain", "(block 9) a_b.bin"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    char out[kPathBufferSize];
+    const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(c.data.data()),
+                                        c.data.size());
+    const std::span<const uint8_t, 4> format(reinterpret_cast<const uint8_t*>(c.format), 4);
+    ASSERT_TRUE(Dump_RawFileName(out, sizeof out, 9, c.rendition, format, data));
     EXPECT_STREQ(out, c.expected);
   }
 }
@@ -119,7 +157,8 @@ TEST(DumpNamesTest, NamesThatDoNotFit) {
       {"raw data", "(block 3) a.bin",
        [](char* out, size_t size) {
          const uint8_t raw[] = {1, 2, 3};
-         return Dump_RawFileName(out, size, 3, "a", raw);
+         const uint8_t format[] = {'A', 'T', 'A', 'D'};
+         return Dump_RawFileName(out, size, 3, "a", format, raw);
        }},
   };
   for (const Case& c : kCases) {
@@ -552,6 +591,205 @@ TEST_F(DumpTest, BlockFileNameTooLong) {
                             "-block1-CARHEADER.bin\" failed [errno 36]\n"),
             std::string::npos);
   EXPECT_EQ(test::ListTree(dir.path()).find("-block"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// Compressed raw data
+
+// The LZFSE stream of `data`.
+Bytes Compressed(const std::string& data) {
+  Bytes stream(data.size() + 4096);
+  const size_t n =
+      lzfse_encode_buffer(stream.data(), stream.size(),
+                          reinterpret_cast<const uint8_t*>(data.data()), data.size(), nullptr);
+  EXPECT_GT(n, 0u);
+  stream.resize(n);
+  return stream;
+}
+
+// A document of `size` bytes: 4 KiB of varied text, repeated.
+std::string Document(size_t size) {
+  std::string part;
+  uint32_t state = 1;
+  while (part.size() < 4096) {
+    state = state * 1103515245u + 12345u;
+    part += "<path d=\"M" + std::to_string(state >> 16) + "\"/>\n";
+  }
+  std::string text;
+  while (text.size() < size) text += part;
+  text.resize(size);
+  return text;
+}
+
+constexpr uint64_t kMiB = uint64_t{1} << 20;
+
+TEST(RawDataTest, DecodedLimit) {
+  struct Case {
+    uint64_t stored;
+    uint64_t limit;
+  };
+  const Case kCases[] = {
+      {0, kMiB},
+      {16384, kMiB},
+      {16385, 64 * 16385},
+      {4 * kMiB - 1, 256 * kMiB - 64},
+      {4 * kMiB, 256 * kMiB},
+      {UINT64_MAX, 256 * kMiB},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.stored);
+    EXPECT_EQ(RawData_DecodedLimit(c.stored), c.limit);
+  }
+}
+
+TEST(RawDataTest, Decompress) {
+  const std::string svg = "<?xml version=\"1.0\"?>\n<svg width=\"10\" height=\"10\"/>\n";
+  const std::string large = Document(300 << 10);  // more than the first room
+  const std::string at_limit(kMiB, '\0');
+  ASSERT_EQ(RawData_DecodedLimit(Compressed(at_limit).size()), kMiB);
+  Bytes cut = Compressed(svg);
+  cut.resize(cut.size() - 4);  // no end-of-stream block
+  struct Case {
+    const char* name;
+    Bytes stream;
+    int code;  // 0: decodes to `data`
+    std::string data;
+  };
+  const Case kCases[] = {
+      {"small document", Compressed(svg), 0, svg},
+      {"room grown several times", Compressed(large), 0, large},
+      {"end-of-stream block only", BytesOf("bvx$"), 0, ""},
+      {"exactly the limit", Compressed(at_limit), 0, at_limit},
+      {"one byte past the limit", Compressed(at_limit + '\0'), ENOSPC, ""},
+      {"not a stream", BytesOf("<svg/> stored plainly"), EINVAL, ""},
+      {"no bytes", Bytes{}, EINVAL, ""},
+      {"stream cut short", cut, EINVAL, ""},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Buffer out;
+    errno = 0;
+    const bool decoded = RawData_Decompress(c.stream, out);
+    if (c.code != 0) {
+      EXPECT_FALSE(decoded);
+      EXPECT_EQ(errno, c.code);
+      continue;
+    }
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(std::string(out.bytes().begin(), out.bytes().end()), c.data);
+  }
+}
+
+TEST(RawDataTest, DecompressOutOfMemory) {
+  const std::string large = Document(300 << 10);
+  const Bytes stream = Compressed(large);
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    ASSERT_LT(n, 20);
+    Buffer out;
+    Mem_FailAfter(n);
+    errno = 0;
+    const bool decoded = RawData_Decompress(stream, out);
+    const int code = errno;
+    Mem_FailAfter(-1);
+    if (decoded) {
+      EXPECT_EQ(std::string(out.bytes().begin(), out.bytes().end()), large);
+      break;
+    }
+    EXPECT_EQ(code, ENOMEM);
+  }
+}
+
+// A catalog of the raw-data kinds of newer catalogs, in this order.
+enum : size_t { kRawSvg, kRawBroken, kRawJpeg, kRawHeif, kRawPdf, kRawPng };
+const std::string kSvgText =
+    "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>\n";
+const std::string kJpegData = "\xFF\xD8\xFF\xE0 stands for a photo";
+const std::string kHeifData = std::string("\0\0\0\x18", 4) + "ftypheic stands for a photo";
+const std::string kPngData = "\x89PNG\r\n\x1a\n stands for a picture";
+
+test::CatalogFileSpec NewerRawSpec() {
+  test::CatalogFileSpec spec;
+  const std::vector<Bytes> values = {
+      CSIRecordBuilder()
+          .PixelFormat(" GVS")
+          .Layout(9)
+          .Name("image.svg")
+          .RawData(Compressed(kSvgText), kRawDataCompressed)
+          .Build(),
+      CSIRecordBuilder()
+          .PixelFormat(" GVS")
+          .Layout(9)
+          .Name("broken")
+          .RawData(BytesOf("bvx2 and nothing else"), kRawDataCompressed)
+          .Build(),
+      CSIRecordBuilder().PixelFormat("GEPJ").Name("photo").RawData(BytesOf(kJpegData)).Build(),
+      CSIRecordBuilder().PixelFormat("FIEH").Name("photo").RawData(BytesOf(kHeifData)).Build(),
+      CSIRecordBuilder().PixelFormat(" FDP").Layout(9).Name("doc").RawData(BytesOf(kPdf)).Build(),
+      CSIRecordBuilder()
+          .PixelFormat("ATAD")
+          .Layout(1000)
+          .Name("iTunesArtwork")
+          .RawData(BytesOf(kPngData))
+          .Build(),
+  };
+  for (size_t i = 0; i < values.size(); ++i) {
+    spec.renditions.push_back(
+        {test::DefaultKey({{17, 1}, {15, static_cast<uint16_t>(i + 1)}}), values[i]});
+  }
+  return spec;
+}
+
+// Both commands write compressed documents decoded and name documents and
+// photos by their pixel format; a stream that does not decode is reported
+// and nothing is written for it.
+TEST_F(DumpTest, NewerRawDataKinds) {
+  test::CatalogFileLayout layout;
+  const Bytes file = test::BuildCatalogFile(NewerRawSpec(), &layout);
+  AssetsCatalog catalog;
+  ASSERT_TRUE(AssetsCatalog_LoadFromBytes(catalog, file, "newer.car"));
+  auto name = [&](size_t rendition, const std::string& rest) {
+    return "(block " + std::to_string(layout.rendition_value[rendition]) + ") " + rest;
+  };
+  const std::vector<std::pair<std::string, std::string>> kFiles = {
+      {name(kRawSvg, "image.svg"), kSvgText},         {name(kRawJpeg, "photo.jpg"), kJpegData},
+      {name(kRawHeif, "photo.heic"), kHeifData},      {name(kRawPdf, "doc.pdf"), kPdf},
+      {name(kRawPng, "iTunesArtwork.bin"), kPngData},
+  };
+  const std::string broken = "skarvel: compressed raw data of block " +
+                             std::to_string(layout.rendition_value[kRawBroken]) +
+                             " does not decode; skipped\n";
+  std::set<std::string> sorted;
+  std::string res_lines = "Dumping resources from newer.car...\n";
+  for (const auto& [file_name, bytes] : kFiles) {
+    sorted.insert(file_name);
+    res_lines += "   " + file_name + "\n";
+  }
+  std::string tree;
+  for (const std::string& file_name : sorted) tree += file_name + "\n";
+  {
+    test::TempDir dir;
+    const Output res = RunDumpRes(catalog, "newer.car");
+    EXPECT_EQ(res.out, res_lines);
+    EXPECT_EQ(res.err, broken);
+    EXPECT_EQ(test::ListTree(dir.path()), tree);
+    for (const auto& [file_name, bytes] : kFiles) {
+      EXPECT_EQ(test::ReadFileText(dir.Path(file_name)), bytes) << file_name;
+    }
+  }
+  {
+    FileStatusCache_ResetForTesting();
+    test::TempDir dir;
+    const Output dump = RunDump(catalog, "newer.car", false);
+    EXPECT_EQ(dump.err, broken);
+    for (const auto& [file_name, bytes] : kFiles) {
+      EXPECT_NE(dump.out.find("    + Raw data [extracted to \"" + file_name + "\"]\n"),
+                std::string::npos)
+          << file_name;
+      EXPECT_EQ(test::ReadFileText(dir.Path(file_name)), bytes) << file_name;
+    }
+    EXPECT_NE(dump.out.find("    + RAWD data is LZFSE-compressed\n"), std::string::npos);
+  }
 }
 
 }  // namespace
