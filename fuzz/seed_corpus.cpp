@@ -153,9 +153,31 @@ int main(int argc, char** argv) {
   }
   for (const Named& c : catalogs) {
     const Bytes file = skarvel::test::BuildCatalogFile(c.spec);
-    for (const char* target : {"catalog_listing", "dump_res", "decompile", "bom_store"}) {
+    for (const char* target :
+         {"catalog_listing", "dump_res", "decompile", "bom_store", "replace_img"}) {
       ok = Write(target, c.name, file) && ok;
     }
+  }
+
+  // Replacement regression: one uncompressed record whose bytes per line
+  // is longer than its rows; -replace_img once rebuilt it into a record that
+  // no longer decoded.
+  {
+    CatalogFileSpec spec;
+    spec.table_count = 0;
+    spec.with_metadata = false;
+    spec.with_bitmap_keys_tree = false;
+    spec.renditions_node_size = 64;
+    spec.facet_keys_node_size = 64;
+    spec.facets = {{"G", skarvel::test::FacetPairs(85, 181, 1)}};
+    Bytes rows(16 * 5);
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i * 3);
+    CSIRecordBuilder b;
+    b.Size(6, 5).PixelFormat(" 8AG").BytesPerLine(16).Element(0, rows);
+    spec.renditions = {{skarvel::test::DefaultKey({{12, 1}, {17, 1}}), b.Build()}};
+    ok = Write("replace_img", "regress-01-uncompressed-padded-rows-rebuilt-undecodable.car",
+               skarvel::test::BuildCatalogFile(spec)) &&
+         ok;
   }
 
   skarvel::test::StoreFileSpec store;
