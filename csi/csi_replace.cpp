@@ -330,7 +330,12 @@ bool CSI_ReplaceImage(BOMBlock& block, const char* picture_path, int32_t x, int3
   r.full = full;
   r.picture_width = static_cast<uint32_t>(picture.width);
   r.picture_height = static_cast<uint32_t>(picture.height);
-  r.stride = static_cast<uint32_t>(pixels.stride);
+  // An uncompressed element holds each row without its padding, so its
+  // record must give the row's own length as the bytes per line; any other
+  // value would leave a record that no longer decodes.
+  r.stride = method == static_cast<uint32_t>(CompressionMethod::Uncompressed)
+                 ? static_cast<uint32_t>(pixels.width) * bytes_per_pixel
+                 : static_cast<uint32_t>(pixels.stride);
   Buffer_Free(picture.pixels);
 
   CheckHeader(*header, full);
@@ -371,7 +376,8 @@ bool CSI_ReplaceImage(BOMBlock& block, const char* picture_path, int32_t x, int3
 
   Buffer encoded;
   if (!CSI_CompressPixels(pixels.pixels.bytes(), static_cast<uint32_t>(pixels.width),
-                          static_cast<uint32_t>(pixels.height), r.stride, bytes_per_pixel,
+                          static_cast<uint32_t>(pixels.height),
+                          static_cast<uint32_t>(pixels.stride), bytes_per_pixel,
                           static_cast<CompressionMethod>(method), chunk_count, encoded)) {
     return false;
   }
