@@ -1,6 +1,7 @@
 // Sizes and counts read from a file never drive an allocation larger than a
 // small multiple of the input: each hostile value is refused with its code
-// before anything of its size is asked of the allocator.
+// before anything of its size is asked of the allocator. Structures that
+// point back into themselves are refused the same way instead of looping.
 
 #include <gtest/gtest.h>
 
@@ -193,6 +194,21 @@ std::vector<LimitCase> LimitCases() {
                    EINVAL});
   cases.push_back({"key format count 0x7FFFFFFF",
                    test::Patched(good_catalog, test::PutU32LE(key_format + 8, 0x7FFFFFFF)),
+                   LoadCatalog, EINVAL});
+
+  // Trees that lead back into themselves end with a refusal, not a loop.
+  test::CatalogFileSpec branched = spec;
+  branched.renditions_shape.leaves = 2;
+  test::CatalogFileLayout bl;
+  const Bytes branched_catalog = test::BuildCatalogFile(branched, &bl);
+  const size_t root = bl.DataAt(bl.renditions_node);
+  const size_t second_leaf = bl.DataAt(bl.renditions_leaves[1]);
+  cases.push_back({"branch whose child is the branch itself",
+                   test::Patched(branched_catalog, test::PutU32BE(root + 12, bl.renditions_node)),
+                   LoadCatalog, EINVAL});
+  cases.push_back({"leaf chain that links back to its first leaf",
+                   test::Patched(branched_catalog,
+                                 test::PutU32BE(second_leaf + 4, bl.renditions_leaves[0])),
                    LoadCatalog, EINVAL});
 
   auto picture = [](uint32_t width, uint32_t height) {
