@@ -27,73 +27,65 @@ constexpr uint32_t kUnitMeters = 0;
 constexpr uint32_t kChunkCount = 4;
 constexpr uint32_t kElementFlags = 1;
 
-void WarnImageRead(const char *file, const char *name, int code) {
+void WarnImageRead(const char* file, const char* name, int code) {
   switch (code) {
     case ENOENT:
       std::fprintf(stderr,
-                   "Warning: unable to read image file %s for AR reference image "
-                   "'%s'! ignoring.\n",
+                   "Warning: unable to read image file %s for AR reference image '%s'! ignoring.\n",
                    file, name);
       break;
     case kErrUnsupported:
       std::fprintf(stderr,
-                   "Warning: unsupported image format in %s for AR reference image '%s' "
-                   "(currently supported: PNG, JPEG, and 24/32-bit uncompressed BMP "
-                   "only)! "
-                   "ignoring.\n",
+                   "Warning: unsupported image format in %s for AR reference image '%s' (currently "
+                   "supported: PNG, JPEG, and 24/32-bit uncompressed BMP only)! ignoring.\n",
                    file, name);
       break;
     case ENOMEM:
       std::fprintf(stderr,
-                   "Warning: out of memory reading %s for AR reference image "
-                   "'%s'! ignoring.\n",
+                   "Warning: out of memory reading %s for AR reference image '%s'! ignoring.\n",
                    file, name);
       break;
     case EINVAL:
       std::fprintf(stderr,
-                   "Warning: internal image library error reading %s for AR "
-                   "reference image "
-                   "'%s'! ignoring.\n",
+                   "Warning: internal image library error reading %s for AR reference image '%s'! "
+                   "ignoring.\n",
                    file, name);
       break;
     default:
-      std::fprintf(stderr,
-                   "Warning: unknown error reading %s (errno = %d) for AR "
-                   "reference image '%s'! "
-                   "ignoring.\n",
-                   file, code, name);
+      std::fprintf(
+          stderr,
+          "Warning: unknown error reading %s (errno = %d) for AR reference image '%s'! ignoring.\n",
+          file, code, name);
       break;
   }
 }
 
-void WarnImageResize(const char *file, const char *name, int code) {
+void WarnImageResize(const char* file, const char* name, int code) {
   if (code == ENOMEM) {
     std::fprintf(stderr,
-                 "Warning: out of memory resizing %s for AR reference image "
-                 "'%s'! ignoring.\n",
+                 "Warning: out of memory resizing %s for AR reference image '%s'! ignoring.\n",
                  file, name);
   } else {
-    std::fprintf(stderr,
-                 "Warning: unknown error resizing %s (errno = %d) for AR "
-                 "reference image '%s'! "
-                 "ignoring.\n",
-                 file, code, name);
+    std::fprintf(
+        stderr,
+        "Warning: unknown error resizing %s (errno = %d) for AR reference image '%s'! ignoring.\n",
+        file, code, name);
   }
 }
 
 // The factor that turns a width in `unit` into meters, applied in single
 // precision (10 centimeters are 0.099999994 m). False (and 1) for a unit
 // other than these, compared exactly.
-bool UnitFactor(const char *unit, float &factor) {
+bool UnitFactor(const char* unit, float& factor) {
   struct Unit {
-    const char *text;
+    const char* text;
     float factor;
   };
   static constexpr Unit kUnits[] = {
       {"meters", 1.0f},    {"centimeters", 0.01f}, {"feet", 0.3048f},
       {"inches", 0.0254f}, {"yards", 0.9144f},
   };
-  for (const Unit &u : kUnits) {
+  for (const Unit& u : kUnits) {
     if (std::strcmp(unit, u.text) == 0) {
       factor = u.factor;
       return true;
@@ -105,33 +97,30 @@ bool UnitFactor(const char *unit, float &factor) {
 
 // The physical width in meters, from the "properties" object. False (after
 // its warning) when there is none.
-bool ReadWidth(const cJSON *root, const char *name, float &width) {
-  const cJSON *properties = Json_Member(root, "properties");
+bool ReadWidth(const cJSON* root, const char* name, float& width) {
+  const cJSON* properties = Json_Member(root, "properties");
   if (!Json_IsObject(properties)) {
     std::fprintf(stderr,
-                 "Warning: AR reference image '%s' has unexpected syntax in "
-                 "Contents.json file (no "
+                 "Warning: AR reference image '%s' has unexpected syntax in Contents.json file (no "
                  "properties object)! ignoring.\n",
                  name);
     return false;
   }
-  const char *width_text = Json_MemberText(properties, "width");
+  const char* width_text = Json_MemberText(properties, "width");
   if (width_text == nullptr) {
     std::fprintf(stderr,
-                 "Warning: AR reference image '%s' has unexpected syntax in "
-                 "Contents.json file (no "
+                 "Warning: AR reference image '%s' has unexpected syntax in Contents.json file (no "
                  "width property)! ignoring.\n",
                  name);
     return false;
   }
   width = ContentsJson_LeadingNumber(width_text);
-  if (const char *unit = Json_MemberText(properties, "unit")) {
+  if (const char* unit = Json_MemberText(properties, "unit")) {
     float factor = 1.0f;
     if (!UnitFactor(unit, factor)) {
       std::fprintf(stderr,
-                   "Warning: unknown unit (%s) given as unit property for AR "
-                   "reference image "
-                   "'%s'! defaulting to meters.\n",
+                   "Warning: unknown unit (%s) given as unit property for AR reference image '%s'! "
+                   "defaulting to meters.\n",
                    unit, name);
     }
     width = width * factor;
@@ -140,15 +129,14 @@ bool ReadWidth(const cJSON *root, const char *name, float &width) {
 }
 
 // Adds the facet and the rendition of the picture. False after a warning.
-bool StoreImage(AssetsCatalog &catalog, const char *name, const char *file, int32_t idiom,
-                float width, const Image &image) {
+bool StoreImage(AssetsCatalog& catalog, const char* name, const char* file, int32_t idiom,
+                float width, const Image& image) {
   const int32_t facet_id =
       AssetsCatalog_AddFacet(catalog, name, kARElement, kARReferenceImagePart, nullptr);
   if (facet_id < 0) {
     const int code = errno;
     std::fprintf(stderr,
-                 "Warning: unable to add AR reference image facet '%s'! [errno "
-                 "= %d] ignoring.\n",
+                 "Warning: unable to add AR reference image facet '%s'! [errno = %d] ignoring.\n",
                  name, code);
     return false;
   }
@@ -165,7 +153,7 @@ bool StoreImage(AssetsCatalog &catalog, const char *name, const char *file, int3
                  name);
     return false;
   }
-  BOMBlock &block = *BOMStore_Block(catalog.store, index);
+  BOMBlock& block = *BOMStore_Block(catalog.store, index);
   const auto height = static_cast<uint32_t>(image.height);
   // The slice's y is 256 - height, a negative number kept in an unsigned
   // field as its two's complement.
@@ -183,9 +171,7 @@ bool StoreImage(AssetsCatalog &catalog, const char *name, const char *file, int3
                           image.pixels.bytes(), side, height, stride, 2);
   if (!stored) {
     const int code = errno;
-    std::fprintf(stderr,
-                 "Warning: error storing AR reference image '%s'! [errno = %d] "
-                 "ignoring.\n",
+    std::fprintf(stderr, "Warning: error storing AR reference image '%s'! [errno = %d] ignoring.\n",
                  name, code);
     return false;
   }
@@ -194,70 +180,62 @@ bool StoreImage(AssetsCatalog &catalog, const char *name, const char *file, int3
 
 // Steps after entering the directory: the description, the picture, the
 // facet and the rendition.
-bool CompileEnteredImage(AssetsCatalog &catalog, const char *name) {
+bool CompileEnteredImage(AssetsCatalog& catalog, const char* name) {
   Buffer text;
   bool too_large = false;
   if (!ContentsJson_ReadFile(text, too_large)) {
     if (too_large) {
       std::fprintf(stderr,
-                   "Warning: AR reference image '%s' has a Contents.json file "
-                   "larger than %lld "
+                   "Warning: AR reference image '%s' has a Contents.json file larger than %lld "
                    "bytes! ignoring.\n",
                    name, static_cast<long long>(kContentsJsonLimit));
     } else {
       std::fprintf(stderr,
-                   "Warning: AR reference image '%s' has no Contents.json "
-                   "file! ignoring.\n",
-                   name);
+                   "Warning: AR reference image '%s' has no Contents.json file! ignoring.\n", name);
     }
     return false;
   }
   JsonDocument json;
-  if (!JsonDocument_Parse(json, reinterpret_cast<const char *>(text.data))) {
+  if (!JsonDocument_Parse(json, reinterpret_cast<const char*>(text.data))) {
     if (errno == ENOMEM) {
-      std::fprintf(stderr,
-                   "Warning: out of memory reading Contents.json for AR "
-                   "reference image '%s'! "
-                   "ignoring.\n",
-                   name);
+      std::fprintf(
+          stderr,
+          "Warning: out of memory reading Contents.json for AR reference image '%s'! ignoring.\n",
+          name);
     } else {
-      std::fprintf(stderr,
-                   "Warning: AR reference image '%s' has bogus syntax in "
-                   "Contents.json file! "
-                   "ignoring.\n",
-                   name);
+      std::fprintf(
+          stderr,
+          "Warning: AR reference image '%s' has bogus syntax in Contents.json file! ignoring.\n",
+          name);
     }
     return false;
   }
   float width = 0;
   if (!ReadWidth(json.root, name, width)) return false;
 
-  const cJSON *item = Json_FirstItem(Json_Member(json.root, "images"));
+  const cJSON* item = Json_FirstItem(Json_Member(json.root, "images"));
   if (item == nullptr) {
     std::fprintf(stderr,
-                 "Warning: AR reference image '%s' has unexpected syntax in "
-                 "Contents.json file (no "
+                 "Warning: AR reference image '%s' has unexpected syntax in Contents.json file (no "
                  "image object)! ignoring.\n",
                  name);
     return false;
   }
   int32_t idiom = 0;
-  if (const char *text_idiom = Json_MemberText(item, "idiom")) {
+  if (const char* text_idiom = Json_MemberText(item, "idiom")) {
     bool known = true;
     idiom = ContentsJson_IdiomValue(text_idiom, known);
     if (!known) {
       std::fprintf(stderr,
-                   "Warning: AR reference image %s has unexpected idiom value "
-                   "in Contents.json "
+                   "Warning: AR reference image %s has unexpected idiom value in Contents.json "
                    "file (%s)! defaulting to 'universal'.\n",
                    name, text_idiom);
     }
   }
-  const char *file = Json_MemberText(item, "filename");
+  const char* file = Json_MemberText(item, "filename");
   if (file == nullptr) {
     std::fprintf(stderr,
-                 "Warning: AR reference image '%s' has unexpected syntax in "
-                 "Contents.json file (no "
+                 "Warning: AR reference image '%s' has unexpected syntax in Contents.json file (no "
                  "image filename)! ignoring.\n",
                  name);
     return false;
@@ -280,18 +258,16 @@ bool CompileEnteredImage(AssetsCatalog &catalog, const char *name) {
 
 }  // namespace
 
-bool AssetsCatalog_CompileARReferenceImage(AssetsCatalog &catalog, char *directory, bool verbose) {
+bool AssetsCatalog_CompileARReferenceImage(AssetsCatalog& catalog, char* directory, bool verbose) {
   const int remembered = WorkingDirectory_Remember();
   if (ChangeDirectory(directory) != 0) {
     WorkingDirectory_Forget(remembered);
-    std::fprintf(stderr,
-                 "Warning: failed to enter AR reference image directory '%s'. "
-                 "Ignoring.\n",
+    std::fprintf(stderr, "Warning: failed to enter AR reference image directory '%s'. Ignoring.\n",
                  directory);
     return false;
   }
-  if (char *dot = std::strchr(directory, '.')) *dot = '\0';
-  const char *name = directory;
+  if (char* dot = std::strchr(directory, '.')) *dot = '\0';
+  const char* name = directory;
   if (verbose) std::fprintf(stdout, "Info: compiling AR reference image '%s'.\n", name);
   const bool compiled = CompileEnteredImage(catalog, name);
   WorkingDirectory_Return(remembered);

@@ -29,42 +29,40 @@ constexpr char kRenditionName[] = "CoreStructuredImage";
 // One slot per listed item: the name of its reference image when that
 // compiled, null otherwise.
 struct NameList {
-  char **names = nullptr;
+  char** names = nullptr;
   size_t count = 0;
 
   NameList() = default;
-  NameList(const NameList &) = delete;
-  NameList &operator=(const NameList &) = delete;
+  NameList(const NameList&) = delete;
+  NameList& operator=(const NameList&) = delete;
   ~NameList() {
     for (size_t i = 0; i < count; ++i) Mem_Free(names[i]);
     Mem_Free(names);
   }
 };
 
-void WarnAllocation(size_t bytes, const char *group) {
+void WarnAllocation(size_t bytes, const char* group) {
   std::fprintf(stderr,
-               "Warning: memory allocation error for %zd bytes while compiling "
-               "AR resource group "
+               "Warning: memory allocation error for %zd bytes while compiling AR resource group "
                "'%s'! ignoring.\n",
                static_cast<ssize_t>(bytes), group);
 }
 
 // Compiles the reference image of item `i` and keeps its name in slot `i`
 // when it compiled. True when it did.
-bool CompileItem(AssetsCatalog &catalog, const cJSON *item, int i, const char *group,
-                 NameList &list, bool verbose) {
-  const char *file = Json_MemberText(item, "filename");
+bool CompileItem(AssetsCatalog& catalog, const cJSON* item, int i, const char* group,
+                 NameList& list, bool verbose) {
+  const char* file = Json_MemberText(item, "filename");
   if (file == nullptr) {
     std::fprintf(stderr,
-                 "Warning: AR resource group '%s' has unexpected syntax in "
-                 "Contents.json file "
+                 "Warning: AR resource group '%s' has unexpected syntax in Contents.json file "
                  "(unable to get item #%d's filename in resources array)! ignoring.\n",
                  group, i);
     return false;
   }
   // The image compiler cuts its copy of the directory name at the first '.',
   // which leaves exactly the name the list keeps.
-  char *name = Mem_StrDup(file);
+  char* name = Mem_StrDup(file);
   if (name == nullptr) {
     WarnAllocation(std::strlen(file) + 1, group);
     return false;
@@ -79,46 +77,40 @@ bool CompileItem(AssetsCatalog &catalog, const cJSON *item, int i, const char *g
 
 // Steps after entering the directory: the description, the reference
 // images, then the group's facet and rendition.
-bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group, bool verbose) {
+bool CompileEnteredGroup(AssetsCatalog& catalog, const char* group, bool verbose) {
   Buffer text;
   bool too_large = false;
   if (!ContentsJson_ReadFile(text, too_large)) {
     if (too_large) {
       std::fprintf(stderr,
-                   "Warning: AR resource group '%s' has a Contents.json file "
-                   "larger than %lld "
+                   "Warning: AR resource group '%s' has a Contents.json file larger than %lld "
                    "bytes! ignoring.\n",
                    group, static_cast<long long>(kContentsJsonLimit));
     } else {
-      std::fprintf(stderr,
-                   "Warning: AR resource group '%s' has no Contents.json file! "
-                   "ignoring.\n",
+      std::fprintf(stderr, "Warning: AR resource group '%s' has no Contents.json file! ignoring.\n",
                    group);
     }
     return false;
   }
   JsonDocument json;
-  if (!JsonDocument_Parse(json, reinterpret_cast<const char *>(text.data))) {
+  if (!JsonDocument_Parse(json, reinterpret_cast<const char*>(text.data))) {
     if (errno == ENOMEM) {
-      std::fprintf(stderr,
-                   "Warning: out of memory reading Contents.json for AR "
-                   "resource group '%s'! "
-                   "ignoring.\n",
-                   group);
+      std::fprintf(
+          stderr,
+          "Warning: out of memory reading Contents.json for AR resource group '%s'! ignoring.\n",
+          group);
     } else {
-      std::fprintf(stderr,
-                   "Warning: AR resource group '%s' has bogus syntax in "
-                   "Contents.json file! "
-                   "ignoring.\n",
-                   group);
+      std::fprintf(
+          stderr,
+          "Warning: AR resource group '%s' has bogus syntax in Contents.json file! ignoring.\n",
+          group);
     }
     return false;
   }
-  const cJSON *resources = Json_Member(json.root, "resources");
+  const cJSON* resources = Json_Member(json.root, "resources");
   if (!Json_IsArray(resources)) {
     std::fprintf(stderr,
-                 "Warning: AR resource group '%s' has unexpected syntax in "
-                 "Contents.json file (no "
+                 "Warning: AR resource group '%s' has unexpected syntax in Contents.json file (no "
                  "resources array)! ignoring.\n",
                  group);
     return false;
@@ -126,16 +118,16 @@ bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group, bool verbose
   const int n = Json_ArraySize(resources);
   NameList list;
   if (n > 0) {
-    list.names = static_cast<char **>(Mem_AllocZeroed(static_cast<size_t>(n), sizeof(char *)));
+    list.names = static_cast<char**>(Mem_AllocZeroed(static_cast<size_t>(n), sizeof(char*)));
     if (list.names == nullptr) {
-      WarnAllocation(static_cast<size_t>(n) * sizeof(char *), group);
+      WarnAllocation(static_cast<size_t>(n) * sizeof(char*), group);
       return false;
     }
     list.count = static_cast<size_t>(n);
   }
 
   bool compiled = false;
-  const cJSON *item = Json_FirstItem(resources);
+  const cJSON* item = Json_FirstItem(resources);
   for (int i = 0; i < n; ++i, item = Json_NextItem(item)) {
     compiled = CompileItem(catalog, item, i, group, list, verbose) || compiled;
   }
@@ -145,8 +137,7 @@ bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group, bool verbose
   if (facet_id < 0) {
     const int code = errno;
     std::fprintf(stderr,
-                 "Warning: unable to add AR resource group facet '%s'! [errno "
-                 "= %d] ignoring.\n",
+                 "Warning: unable to add AR resource group facet '%s'! [errno = %d] ignoring.\n",
                  group, code);
     return compiled;
   }
@@ -161,16 +152,14 @@ bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group, bool verbose
                  group);
     return false;
   }
-  BOMBlock &block = *BOMStore_Block(catalog.store, index);
-  const char *const *names = list.names;
+  BOMBlock& block = *BOMStore_Block(catalog.store, index);
+  const char* const* names = list.names;
   const bool stored = CSI_AddComposition(block, 0, 0.0f) && CSI_AddOrientation(block, 1) &&
-                      CSI_AddNameList(block, std::span<const char *const>(names, list.count));
+                      CSI_AddNameList(block, std::span<const char* const>(names, list.count));
   if (!stored) {
     // A group without its name list would come back empty: report it.
     const int code = errno;
-    std::fprintf(stderr,
-                 "Warning: error storing AR resource group '%s'! [errno = %d] "
-                 "ignoring.\n",
+    std::fprintf(stderr, "Warning: error storing AR resource group '%s'! [errno = %d] ignoring.\n",
                  group, code);
     return false;
   }
@@ -179,18 +168,16 @@ bool CompileEnteredGroup(AssetsCatalog &catalog, const char *group, bool verbose
 
 }  // namespace
 
-bool AssetsCatalog_CompileARResourceGroup(AssetsCatalog &catalog, char *directory, bool verbose) {
+bool AssetsCatalog_CompileARResourceGroup(AssetsCatalog& catalog, char* directory, bool verbose) {
   const int remembered = WorkingDirectory_Remember();
   if (ChangeDirectory(directory) != 0) {
     WorkingDirectory_Forget(remembered);
-    std::fprintf(stderr,
-                 "Warning: failed to enter AR resource group directory '%s'. "
-                 "Ignoring.\n",
+    std::fprintf(stderr, "Warning: failed to enter AR resource group directory '%s'. Ignoring.\n",
                  directory);
     return false;
   }
-  if (char *dot = std::strchr(directory, '.')) *dot = '\0';
-  const char *group = directory;
+  if (char* dot = std::strchr(directory, '.')) *dot = '\0';
+  const char* group = directory;
   if (verbose) std::fprintf(stdout, "Info: compiling AR resource group '%s'.\n", group);
   const bool compiled = CompileEnteredGroup(catalog, group, verbose);
   WorkingDirectory_Return(remembered);

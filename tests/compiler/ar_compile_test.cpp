@@ -38,7 +38,7 @@ std::string WorkingDirectory() {
 }
 
 // A colour picture whose alpha varies too, written to `path`.
-void WriteShadedPicture(const std::string &path, int32_t width, int32_t height, uint8_t seed) {
+void WriteShadedPicture(const std::string& path, int32_t width, int32_t height, uint8_t seed) {
   Image image = test::MakePicture(width, height, seed);
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) {
@@ -49,24 +49,24 @@ void WriteShadedPicture(const std::string &path, int32_t width, int32_t height, 
       Image_WriteFile(path.c_str(), "BGRA", image.pixels.bytes(), width, height, image.stride));
 }
 
-Bytes Tight(const Image &image, int32_t bytes_per_pixel) {
+Bytes Tight(const Image& image, int32_t bytes_per_pixel) {
   Bytes out;
   for (int32_t y = 0; y < image.height; ++y) {
-    const uint8_t *row = image.pixels.data + int64_t{y} * image.stride;
+    const uint8_t* row = image.pixels.data + int64_t{y} * image.stride;
     out.insert(out.end(), row, row + int64_t{image.width} * bytes_per_pixel);
   }
   return out;
 }
 
 // What a picture file should become: read as gray and alpha, resized.
-Bytes ExpectedPixels(const std::string &path) {
+Bytes ExpectedPixels(const std::string& path) {
   Image image;
   EXPECT_TRUE(Image_ReadFile(path.c_str(), "MA", image)) << path;
   EXPECT_TRUE(Image_Resize("MA", image, 640, 640));
   return Tight(image, 2);
 }
 
-Bytes StoredPixels(const AssetsCatalog &catalog, int32_t value) {
+Bytes StoredPixels(const AssetsCatalog& catalog, int32_t value) {
   Image image;
   EXPECT_TRUE(CSI_DecodeImage(catalog.store.blocks[value], image));
   EXPECT_STREQ(image.pixel_format, " 8AG");
@@ -76,28 +76,28 @@ Bytes StoredPixels(const AssetsCatalog &catalog, int32_t value) {
 }
 
 // The subblocks of a record in their order: identifier and content.
-std::vector<std::pair<uint32_t, Bytes>> Subblocks(const BOMBlock &block) {
+std::vector<std::pair<uint32_t, Bytes>> Subblocks(const BOMBlock& block) {
   std::vector<std::pair<uint32_t, Bytes>> out;
   CSISubblockWalk walk;
   CSISubblock sub;
   while (CSI_NextSubblock(block, walk, sub)) {
-    const uint8_t *at = block.data + sub.offset + 8;
+    const uint8_t* at = block.data + sub.offset + 8;
     out.emplace_back(sub.id, Bytes(at, at + sub.length));
   }
   EXPECT_FALSE(walk.truncated);
   return out;
 }
 
-uint32_t U32At(const Bytes &b, size_t at) { return LoadU32LEAt(std::span<const uint8_t>(b), at); }
-float F32At(const Bytes &b, size_t at) { return std::bit_cast<float>(U32At(b, at)); }
+uint32_t U32At(const Bytes& b, size_t at) { return LoadU32LEAt(std::span<const uint8_t>(b), at); }
+float F32At(const Bytes& b, size_t at) { return std::bit_cast<float>(U32At(b, at)); }
 
 // The names of a name-list subblock.
-std::vector<std::string> Names(const Bytes &content) {
+std::vector<std::string> Names(const Bytes& content) {
   std::vector<std::string> names;
   size_t at = 8;
   for (uint32_t i = 0; i < U32At(content, 0); ++i) {
     const uint32_t length = U32At(content, at);
-    names.emplace_back(reinterpret_cast<const char *>(content.data()) + at + 4, length);
+    names.emplace_back(reinterpret_cast<const char*>(content.data()) + at + 4, length);
     at += 4 + length;
   }
   EXPECT_EQ(at, content.size());
@@ -113,7 +113,7 @@ struct CompileRun {
 
 enum class Kind { Image, Group };
 
-void Compile(Kind kind, const std::string &dir, CompileRun &run, bool verbose = false) {
+void Compile(Kind kind, const std::string& dir, CompileRun& run, bool verbose = false) {
   ASSERT_TRUE(AssetsCatalog_CreateNew(run.catalog, "ios"));
   std::vector<char> name(dir.begin(), dir.end());
   name.push_back('\0');
@@ -128,7 +128,7 @@ void Compile(Kind kind, const std::string &dir, CompileRun &run, bool verbose = 
   EXPECT_EQ(WorkingDirectory(), before);
 }
 
-std::string ImageJson(const std::string &properties, const std::string &images) {
+std::string ImageJson(const std::string& properties, const std::string& images) {
   return R"({"info": {"version": 1, "author": "xcode"}, "properties": )" + properties +
          R"(, "images": )" + images + "}";
 }
@@ -152,7 +152,7 @@ TEST(ARReferenceImage, StoresTheRecordFieldByField) {
   EXPECT_EQ(facets[0]->rendition_count, 1);
   const std::vector<RenditionView> all = test::Renditions(run.catalog);
   ASSERT_EQ(all.size(), 1u);
-  const RenditionView &v = all[0];
+  const RenditionView& v = all[0];
   EXPECT_EQ(v.facet, facets[0]->id);
   EXPECT_EQ(v.element, 85);
   EXPECT_EQ(v.part, 181);
@@ -163,8 +163,8 @@ TEST(ARReferenceImage, StoresTheRecordFieldByField) {
   EXPECT_EQ(v.height, 640u);
   EXPECT_EQ(v.layout, kLayoutImage);
 
-  const BOMBlock &block = run.catalog.store.blocks[v.value];
-  const CSIHeader *h = CSI_Header(block);
+  const BOMBlock& block = run.catalog.store.blocks[v.value];
+  const CSIHeader* h = CSI_Header(block);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(Get(h->scale_factor), 100u);
   EXPECT_EQ(std::memcmp(h->pixel_format, " 8AG", 4), 0);
@@ -173,7 +173,7 @@ TEST(ARReferenceImage, StoresTheRecordFieldByField) {
 
   const auto subs = Subblocks(block);
   std::vector<uint32_t> order;
-  for (const auto &[id, content] : subs) order.push_back(id);
+  for (const auto& [id, content] : subs) order.push_back(id);
   EXPECT_EQ(order, (std::vector<uint32_t>{1001, 1003, 1004, 1015, 1006, 1007}));
   ASSERT_EQ(subs.size(), 6u);
   // One slice at y = 256 - 640, kept as a signed value.
@@ -207,15 +207,15 @@ TEST(ARReferenceImage, StoresTheRecordFieldByField) {
 
 TEST(ARReferenceImage, WidthUnitsAndPictures) {
   struct Case {
-    const char *name;
-    const char *properties;
-    const char *images;
-    const char *picture;  // written at this size: "w x h", as a PNG or JPEG by
+    const char* name;
+    const char* properties;
+    const char* images;
+    const char* picture;  // written at this size: "w x h", as a PNG or JPEG by
                           // the images' name
     int32_t width, height;
     float physical;  // stored width and height
     int32_t idiom;
-    const char *warning;  // the one expected warning, or ""
+    const char* warning;  // the one expected warning, or ""
   };
   const Case kCases[] = {
       {"no unit is meters", R"({"width": 2})", R"([{"filename": "a.png"}])", "a.png", 32, 32, 2.0f,
@@ -232,13 +232,11 @@ TEST(ARReferenceImage, WidthUnitsAndPictures) {
        R"([{"filename": "a.png"}])", "a.png", 32, 32, 12.5f, 0, ""},
       {"millimeters are warned about and kept as meters", R"({"width": 35, "unit": "millimeters"})",
        R"([{"filename": "a.png"}])", "a.png", 32, 32, 35.0f, 0,
-       "Warning: unknown unit (millimeters) given as unit property for AR "
-       "reference image 'R'! "
+       "Warning: unknown unit (millimeters) given as unit property for AR reference image 'R'! "
        "defaulting to meters.\n"},
       {"units are exact", R"({"width": 1, "unit": "Meters"})", R"([{"filename": "a.png"}])",
        "a.png", 32, 32, 1.0f, 0,
-       "Warning: unknown unit (Meters) given as unit property for AR reference "
-       "image 'R'! "
+       "Warning: unknown unit (Meters) given as unit property for AR reference image 'R'! "
        "defaulting to meters.\n"},
       {"1200 x 800 is stretched", R"({"width": 1})", R"([{"filename": "wide.png"}])", "wide.png",
        1200, 800, 1.0f, 0, "Warning: AR reference image 'R' has non-square dimensions!\n"},
@@ -249,11 +247,10 @@ TEST(ARReferenceImage, WidthUnitsAndPictures) {
        "a.png", 32, 32, 1.0f, 2, ""},
       {"an unknown idiom is universal", R"({"width": 1})",
        R"([{"idiom": "car", "filename": "a.png"}])", "a.png", 32, 32, 1.0f, 0,
-       "Warning: AR reference image R has unexpected idiom value in "
-       "Contents.json file (car)! "
+       "Warning: AR reference image R has unexpected idiom value in Contents.json file (car)! "
        "defaulting to 'universal'.\n"},
   };
-  for (const Case &c : kCases) {
+  for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     test::WriteSet("R.arreferenceimage", ImageJson(c.properties, c.images));
@@ -278,12 +275,12 @@ TEST(ARReferenceImage, WidthUnitsAndPictures) {
 }
 
 TEST(ARReferenceImage, ProblemsEndTheImageAndLeaveNothing) {
-  const char *kPng = R"([{"filename": "a.png"}])";
+  const char* kPng = R"([{"filename": "a.png"}])";
   struct Case {
-    const char *name;
-    const char *contents;  // null: no Contents.json
-    const char *directory;
-    const char *warning;
+    const char* name;
+    const char* contents;  // null: no Contents.json
+    const char* directory;
+    const char* warning;
   };
   const std::string width = R"({"width": 1})";
   const std::string with_picture = ImageJson(width, kPng);
@@ -300,61 +297,46 @@ TEST(ARReferenceImage, ProblemsEndTheImageAndLeaveNothing) {
   const std::string broken_png = ImageJson(width, R"([{"filename": "broken.png"}])");
   const Case kCases[] = {
       {"directory missing", nullptr, "Gone.arreferenceimage",
-       "Warning: failed to enter AR reference image directory "
-       "'Gone.arreferenceimage'. "
+       "Warning: failed to enter AR reference image directory 'Gone.arreferenceimage'. "
        "Ignoring.\n"},
       {"no Contents.json", nullptr, "R.arreferenceimage",
-       "Warning: AR reference image 'R' has no Contents.json file! "
-       "ignoring.\n"},
+       "Warning: AR reference image 'R' has no Contents.json file! ignoring.\n"},
       {"bad syntax", "{\"properties\": ", "R.arreferenceimage",
-       "Warning: AR reference image 'R' has bogus syntax in Contents.json "
-       "file! ignoring.\n"},
+       "Warning: AR reference image 'R' has bogus syntax in Contents.json file! ignoring.\n"},
       {"no properties", no_properties.c_str(), "R.arreferenceimage",
-       "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
-       "file (no "
-       "properties object)! ignoring.\n"},
+       "Warning: AR reference image 'R' has unexpected syntax in Contents.json file (no properties "
+       "object)! ignoring.\n"},
       {"properties not an object", properties_text.c_str(), "R.arreferenceimage",
-       "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
-       "file (no "
-       "properties object)! ignoring.\n"},
+       "Warning: AR reference image 'R' has unexpected syntax in Contents.json file (no properties "
+       "object)! ignoring.\n"},
       {"no width", no_width.c_str(), "R.arreferenceimage",
-       "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
-       "file (no width "
+       "Warning: AR reference image 'R' has unexpected syntax in Contents.json file (no width "
        "property)! ignoring.\n"},
       {"width without text", width_object.c_str(), "R.arreferenceimage",
-       "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
-       "file (no width "
+       "Warning: AR reference image 'R' has unexpected syntax in Contents.json file (no width "
        "property)! ignoring.\n"},
       {"no images", no_images.c_str(), "R.arreferenceimage",
-       "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
-       "file (no image "
+       "Warning: AR reference image 'R' has unexpected syntax in Contents.json file (no image "
        "object)! ignoring.\n"},
       {"no item 0", empty_images.c_str(), "R.arreferenceimage",
-       "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
-       "file (no image "
+       "Warning: AR reference image 'R' has unexpected syntax in Contents.json file (no image "
        "object)! ignoring.\n"},
       {"images not an array", images_object.c_str(), "R.arreferenceimage",
-       "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
-       "file (no image "
+       "Warning: AR reference image 'R' has unexpected syntax in Contents.json file (no image "
        "object)! ignoring.\n"},
       {"no filename", no_filename.c_str(), "R.arreferenceimage",
-       "Warning: AR reference image 'R' has unexpected syntax in Contents.json "
-       "file (no image "
+       "Warning: AR reference image 'R' has unexpected syntax in Contents.json file (no image "
        "filename)! ignoring.\n"},
       {"picture missing", missing_file.c_str(), "R.arreferenceimage",
-       "Warning: unable to read image file gone.png for AR reference image "
-       "'R'! ignoring.\n"},
+       "Warning: unable to read image file gone.png for AR reference image 'R'! ignoring.\n"},
       {"picture type unknown", gif.c_str(), "R.arreferenceimage",
-       "Warning: unsupported image format in a.gif for AR reference image 'R' "
-       "(currently "
-       "supported: PNG, JPEG, and 24/32-bit uncompressed BMP only)! "
-       "ignoring.\n"},
+       "Warning: unsupported image format in a.gif for AR reference image 'R' (currently "
+       "supported: PNG, JPEG, and 24/32-bit uncompressed BMP only)! ignoring.\n"},
       {"picture broken", broken_png.c_str(), "R.arreferenceimage",
-       "Warning: internal image library error reading broken.png for AR "
-       "reference image 'R'! "
+       "Warning: internal image library error reading broken.png for AR reference image 'R'! "
        "ignoring.\n"},
   };
-  for (const Case &c : kCases) {
+  for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     ASSERT_EQ(mkdir("R.arreferenceimage", 0777), 0);
@@ -373,24 +355,24 @@ TEST(ARReferenceImage, ProblemsEndTheImageAndLeaveNothing) {
 
 // A group source: `images` are reference image directories (each with a
 // valid description and picture), `contents` the group's description.
-void WriteGroup(const std::string &group, const std::vector<std::string> &images,
-                const std::string &contents) {
+void WriteGroup(const std::string& group, const std::vector<std::string>& images,
+                const std::string& contents) {
   test::WriteSet(group, contents);
   uint8_t seed = 20;
-  for (const std::string &image : images) {
+  for (const std::string& image : images) {
     const std::string dir = group + "/" + image;
     test::WriteSet(dir, ImageJson(R"({"width": 0.25})", R"([{"filename": "p.png"}])"));
     WriteShadedPicture(dir + "/p.png", 24, 24, seed++);
   }
 }
 
-std::string Resources(const std::vector<std::string> &items) {
+std::string Resources(const std::vector<std::string>& items) {
   std::string json = R"({"info": {"version": 1, "author": "xcode"}, "resources": [)";
   for (size_t i = 0; i < items.size(); ++i) json += (i > 0 ? ", " : "") + items[i];
   return json + "]}";
 }
 
-std::string Item(const std::string &filename) { return R"({"filename": ")" + filename + "\"}"; }
+std::string Item(const std::string& filename) { return R"({"filename": ")" + filename + "\"}"; }
 
 TEST(ARResourceGroup, ImagesFirstThenTheGroupWithItsNameList) {
   TempDir dir;
@@ -401,13 +383,12 @@ TEST(ARResourceGroup, ImagesFirstThenTheGroupWithItsNameList) {
   EXPECT_TRUE(run.result);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out,
-            "Info: compiling AR resource group 'Places'.\n"
-            "Info: compiling AR reference image 'Tower'.\n"
-            "Info: compiling AR reference image 'Bridge'.\n");
+            "Info: compiling AR resource group 'Places'.\nInfo: compiling AR reference image "
+            "'Tower'.\nInfo: compiling AR reference image 'Bridge'.\n");
 
   // Facet ids follow the order of compiling: the images, then the group.
-  const std::pair<const char *, int32_t> kFacets[] = {{"Tower", 1}, {"Bridge", 2}, {"Places", 3}};
-  for (const auto &[name, id] : kFacets) {
+  const std::pair<const char*, int32_t> kFacets[] = {{"Tower", 1}, {"Bridge", 2}, {"Places", 3}};
+  for (const auto& [name, id] : kFacets) {
     SCOPED_TRACE(name);
     const auto facets = test::FacetsNamed(run.catalog, name);
     ASSERT_EQ(facets.size(), 1u);
@@ -418,8 +399,8 @@ TEST(ARResourceGroup, ImagesFirstThenTheGroupWithItsNameList) {
   }
   const std::vector<RenditionView> all = test::Renditions(run.catalog);
   ASSERT_EQ(all.size(), 3u);
-  const RenditionView *group = nullptr;
-  for (const RenditionView &v : all) {
+  const RenditionView* group = nullptr;
+  for (const RenditionView& v : all) {
     if (v.facet == 3) group = &v;
   }
   ASSERT_NE(group, nullptr);
@@ -430,8 +411,8 @@ TEST(ARResourceGroup, ImagesFirstThenTheGroupWithItsNameList) {
   EXPECT_EQ(group->width, 0u);
   EXPECT_EQ(group->height, 0u);
   EXPECT_EQ(group->layout, kLayoutNameList);
-  const BOMBlock &block = run.catalog.store.blocks[group->value];
-  const CSIHeader *h = CSI_Header(block);
+  const BOMBlock& block = run.catalog.store.blocks[group->value];
+  const CSIHeader* h = CSI_Header(block);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(Get(h->scale_factor), 100u);
   EXPECT_EQ(std::memcmp(h->pixel_format, "\0\0\0\0", 4), 0);
@@ -458,12 +439,12 @@ TEST(ARResourceGroup, ImagesFirstThenTheGroupWithItsNameList) {
 
 TEST(ARResourceGroup, NameListsAndWarnings) {
   struct Case {
-    const char *name;
+    const char* name;
     std::vector<std::string> directories;  // reference images present in the group
     std::string contents;                  // the group's description ("" : none)
     bool result;
     std::vector<std::string> names;  // the stored name list; {"-"} when no group is stored
-    const char *warnings;
+    const char* warnings;
   };
   const std::vector<std::string> no_group = {"-"};
   const Case kCases[] = {
@@ -473,28 +454,24 @@ TEST(ARResourceGroup, NameListsAndWarnings) {
            {Item("A.arreferenceimage"), Item("B.arreferenceimage"), Item("C.arreferenceimage")}),
        true,
        {"A", "C"},
-       "Warning: failed to enter AR reference image directory "
-       "'B.arreferenceimage'. Ignoring.\n"},
+       "Warning: failed to enter AR reference image directory 'B.arreferenceimage'. Ignoring.\n"},
       {"an item without filename",
        {"A.arreferenceimage"},
        Resources({R"({"name": "x"})", Item("A.arreferenceimage"), R"("B.arreferenceimage")"}),
        true,
        {"A"},
-       "Warning: AR resource group 'G' has unexpected syntax in Contents.json "
-       "file (unable to get "
-       "item #0's filename in resources array)! ignoring.\n"
-       "Warning: AR resource group 'G' has unexpected syntax in Contents.json "
-       "file (unable to get "
-       "item #2's filename in resources array)! ignoring.\n"},
+       "Warning: AR resource group 'G' has unexpected syntax in Contents.json file (unable to get "
+       "item #0's filename in resources array)! ignoring.\nWarning: AR resource group 'G' has "
+       "unexpected syntax in Contents.json file (unable to get item #2's filename in resources "
+       "array)! ignoring.\n"},
       {"every image failing",
        {},
        Resources({Item("A.arreferenceimage"), Item("B.arreferenceimage")}),
        false,
        {},
-       "Warning: failed to enter AR reference image directory "
-       "'A.arreferenceimage'. Ignoring.\n"
-       "Warning: failed to enter AR reference image directory "
-       "'B.arreferenceimage'. Ignoring.\n"},
+       "Warning: failed to enter AR reference image directory 'A.arreferenceimage'. "
+       "Ignoring.\nWarning: failed to enter AR reference image directory 'B.arreferenceimage'. "
+       "Ignoring.\n"},
       {"no resources", {}, Resources({}), false, {}, ""},
       {"a name without extension", {"Plain"}, Resources({Item("Plain")}), true, {"Plain"}, ""},
       {"a name with two dots",
@@ -520,26 +497,23 @@ TEST(ARResourceGroup, NameListsAndWarnings) {
        "{\"resources\": [",
        false,
        no_group,
-       "Warning: AR resource group 'G' has bogus syntax in Contents.json file! "
-       "ignoring.\n"},
+       "Warning: AR resource group 'G' has bogus syntax in Contents.json file! ignoring.\n"},
       {"resources not an array",
        {},
        R"({"resources": {"filename": "A.arreferenceimage"}})",
        false,
        no_group,
-       "Warning: AR resource group 'G' has unexpected syntax in Contents.json "
-       "file (no resources "
+       "Warning: AR resource group 'G' has unexpected syntax in Contents.json file (no resources "
        "array)! ignoring.\n"},
       {"resources spelt otherwise",
        {},
        R"({"Resources": []})",
        false,
        no_group,
-       "Warning: AR resource group 'G' has unexpected syntax in Contents.json "
-       "file (no resources "
+       "Warning: AR resource group 'G' has unexpected syntax in Contents.json file (no resources "
        "array)! ignoring.\n"},
   };
-  for (const Case &c : kCases) {
+  for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     ASSERT_EQ(mkdir("G.arresourcegroup", 0777), 0);
@@ -559,7 +533,7 @@ TEST(ARResourceGroup, NameListsAndWarnings) {
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0]->part, 206);
     ASSERT_EQ(groups[0]->rendition_count, 1);
-    const BOMBlock &block = run.catalog.store.blocks[groups[0]->renditions[0].value_block];
+    const BOMBlock& block = run.catalog.store.blocks[groups[0]->renditions[0].value_block];
     const auto subs = Subblocks(block);
     ASSERT_EQ(subs.size(), 3u);
     ASSERT_EQ(subs[2].first, 1013u);
