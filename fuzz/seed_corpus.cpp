@@ -154,9 +154,18 @@ int main(int argc, char** argv) {
   for (const Named& c : catalogs) {
     const Bytes file = skarvel::test::BuildCatalogFile(c.spec);
     for (const char* target :
-         {"catalog_listing", "dump_res", "decompile", "bom_store", "replace_img"}) {
+         {"catalog_listing", "dump_res", "decompile", "bom_store", "replace_img", "compile_add"}) {
       ok = Write(target, c.name, file) && ok;
     }
+  }
+  // Trees with room for the renditions an added icon set brings.
+  {
+    CatalogFileSpec roomy = Pictures();
+    roomy.renditions_node_size = 4096;
+    roomy.facet_keys_node_size = 4096;
+    roomy.bitmap_keys_node_size = 1024;
+    roomy.table_count = 512;
+    ok = Write("compile_add", "roomy-trees.car", skarvel::test::BuildCatalogFile(roomy)) && ok;
   }
 
   // Replacement regression: one uncompressed record whose bytes per line
