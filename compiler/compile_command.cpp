@@ -153,6 +153,16 @@ int RunCompileCommand(const CommandLine& cl) {
       std::fprintf(stderr, "skarvel: failed to parse %s as an assets catalog file\n", cl.output);
       return 1;
     }
+    // Refused before anything changes: saving a catalog whose additions all
+    // failed would still rewrite it.
+    if (!AssetsCatalog_CanAdd(catalog)) {
+      std::fprintf(stderr,
+                   "skarvel: cannot add to %s: new assets go only into catalogs of the older form "
+                   "(single-node trees, the default key format, EXTENDED_METADATA, no other "
+                   "labelled trees); left unchanged\n",
+                   cl.output);
+      return 1;
+    }
   } else if (!AssetsCatalog_CreateNew(catalog, "ios")) {
     std::fprintf(stderr, "skarvel: unable to create a new empty CAR store\n");
     return 1;

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "base/file_system.h"
@@ -17,6 +18,7 @@
 #include "frontend/command_line.h"
 #include "tests/compiler/compile_fixtures.h"
 #include "tests/support/capture.h"
+#include "tests/support/catalog_file_builder.h"
 #include "tests/support/temp_dir.h"
 
 namespace skarvel {
@@ -211,6 +213,72 @@ TEST(CompileCommand, CreatesExtendsAndReplaces) {
   const auto facets = test::FacetsNamed(twice, "Single");
   ASSERT_EQ(facets.size(), 2u);
   EXPECT_EQ(facets[0]->id + facets[1]->id, 3);
+}
+
+// -compile-add refuses, before anything changes, a catalog that its additions
+// would damage: the file keeps every byte and the command ends with status 1.
+// The same catalog in the older form takes the new set.
+TEST(CompileCommand, AddRefusesCatalogsItCannotExtend) {
+  TempDir dir;
+  test::CopyExample("Single.appiconset", "Src/Single.appiconset");
+  test::CatalogFileSpec older;
+  older.facets = {{"Icons", test::FacetPairs(85, 220, 1)}};
+  older.renditions = {{test::DefaultKey({{17, 1}, {12, 1}}), test::BytesOf("first")},
+                      {test::DefaultKey({{17, 1}, {12, 2}}), test::BytesOf("second")}};
+  struct Case {
+    const char* name;
+    std::function<void(test::CatalogFileSpec&)> change;  // null: the older form itself
+  };
+  const Case kCases[] = {
+      {"older form", nullptr},
+      {"29-byte tree header",
+       [](test::CatalogFileSpec& s) { s.bitmap_keys_shape.header_size = 29; }},
+      {"leaves with key copies",
+       [](test::CatalogFileSpec& s) {
+         s.facet_keys_shape = {.header_size = 29, .inline_key_length = 5};
+       }},
+      {"branch root over two leaves",
+       [](test::CatalogFileSpec& s) { s.renditions_shape.leaves = 2; }},
+      {"key format other than the default",
+       [](test::CatalogFileSpec& s) { s.key_format.pop_back(); }},
+      {"another labelled tree",
+       [](test::CatalogFileSpec& s) {
+         test::CatalogExtraTree colors;
+         colors.label = "COLORS";
+         s.extra_trees.push_back(colors);
+       }},
+      {"no EXTENDED_METADATA", [](test::CatalogFileSpec& s) { s.with_metadata = false; }},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    test::CatalogFileSpec spec = older;
+    if (c.change) c.change(spec);
+    const test::Bytes file = test::BuildCatalogFile(spec);
+    const std::string bytes(file.begin(), file.end());
+    test::WriteFileText("Out.car", bytes);
+    {
+      AssetsCatalog loaded;  // every fixture is a catalog that loads
+      ASSERT_TRUE(AssetsCatalog_Load(loaded, "Out.car"));
+    }
+    const CommandRun run = Compile("Src", "Out.car", true);
+    EXPECT_EQ(run.out, "");
+    if (!c.change) {
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(run.err, "");
+      AssetsCatalog extended;
+      ASSERT_TRUE(AssetsCatalog_Load(extended, "Out.car"));
+      EXPECT_EQ(test::FacetsNamed(extended, "Single").size(), 1u);
+    } else {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.err,
+                "skarvel: cannot add to Out.car: new assets go only into catalogs of the older "
+                "form (single-node trees, the default key format, EXTENDED_METADATA, no other "
+                "labelled trees); left unchanged\n");
+      EXPECT_EQ(test::ReadFileText("Out.car"), bytes);
+    }
+    EXPECT_EQ(test::ListTree(dir.path()).find("Out.car."), std::string::npos);  // no leftovers
+    FileStatusCache_ResetForTesting();
+  }
 }
 
 TEST(CompileCommand, SavesInTheStartUpDirectoryWhateverTheWalkDid) {
