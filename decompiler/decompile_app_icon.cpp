@@ -329,7 +329,7 @@ int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor, int
   // The RENDITIONS entries name each value block's own key.
   if (catalog.renditions_tree.node == nullptr) return -1;
   std::vector<uint32_t> found;
-  const uint32_t count = BOMTree_LeafCount(catalog.renditions_tree);
+  const uint32_t count = BOMTree_EntryCount(catalog.renditions_tree);
   for (uint32_t i = 0; i < count; ++i) {
     const BOMTreeEntry entry = BOMTree_GetEntry(catalog.renditions_tree, i);
     const BOMBlock* value = BOMStore_Block(catalog.store, entry.value);

@@ -384,10 +384,6 @@ TEST(Decompile, FindPackedAsset) {
       {test::PackedKey(3, 1, 0), test::PackedRecord(2, 2, 100, px)},  // 5
       {test::PackedKey(1, 1, 0), test::PackedRecord(2, 2, 100, px)},  // 6: a second set's
   };
-  test::CatalogFileLayout layout;
-  const Bytes file = test::BuildCatalogFile(spec, &layout);
-  AssetsCatalog catalog;
-  ASSERT_TRUE(AssetsCatalog_LoadFromBytes(catalog, file, "t.car"));
   struct Case {
     const char* name;
     uint32_t scale;
@@ -407,11 +403,21 @@ TEST(Decompile, FindPackedAsset) {
       {"the second set's packed asset", 100, 1, 0, 1, 6},
       {"a rank beyond the candidates takes the first", 100, 1, 0, 2, 0},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const int32_t expected =
-        c.expected < 0 ? -1 : static_cast<int32_t>(layout.rendition_value[c.expected]);
-    EXPECT_EQ(FindPackedAsset(catalog, c.scale, c.idiom, c.pack, c.ordinal), expected);
+  // The same catalog with RENDITIONS as one leaf, and as a branch over three
+  // chained leaves: every leaf is searched.
+  for (const uint32_t leaves : {1u, 3u}) {
+    SCOPED_TRACE(leaves);
+    spec.renditions_shape.leaves = leaves;
+    test::CatalogFileLayout layout;
+    const Bytes file = test::BuildCatalogFile(spec, &layout);
+    AssetsCatalog catalog;
+    ASSERT_TRUE(AssetsCatalog_LoadFromBytes(catalog, file, "t.car"));
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      const int32_t expected =
+          c.expected < 0 ? -1 : static_cast<int32_t>(layout.rendition_value[c.expected]);
+      EXPECT_EQ(FindPackedAsset(catalog, c.scale, c.idiom, c.pack, c.ordinal), expected);
+    }
   }
 }
 
