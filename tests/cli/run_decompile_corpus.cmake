@@ -1,8 +1,8 @@
 # Runs -decompile on every catalog of the corpus folder, each in a fresh
-# directory of its own. A catalog that loads must decompile with status 0,
-# without a sanitizer report, and leave nothing in its directory but the
-# output directory; a catalog that does not load must be refused with the
-# loader's message and status 1. Prints one line per file.
+# directory of its own. Every catalog must decompile with status 0, without a
+# sanitizer report, leave nothing in its directory but the output directory,
+# and give the app icon sets and pictures recorded for it below. Prints one
+# line per file.
 #
 # Inputs (-D): SKARVEL, CORPUS, WORK.
 
@@ -19,6 +19,25 @@ if(NOT catalogs)
 endif()
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
+
+# What each corpus catalog gives: "<sets> sets, <pictures> pictures". The
+# others have no facets (the macOS system catalogs), an icon set without
+# renditions, or only facets the decompiler passes over (image sets, which
+# share their part with AR reference images, colours and gradients), with a
+# warning or the closing note.
+set(expected_ios-appicon-classic-lzfse "1 sets, 25 pictures")
+set(expected_ios-framework-methods8-10 "0 sets, 0 pictures")
+set(expected_ios-gray-method10 "0 sets, 0 pictures")
+set(expected_ios-inline-keys-rle "1 sets, 9 pictures")
+set(expected_ios-lzvn-uncompressed "0 sets, 0 pictures")
+set(expected_ios-no-renditions-no-bitmapkeys "0 sets, 0 pictures")
+set(expected_ios-older-rawdata "0 sets, 0 pictures")
+set(expected_ios-thinned-appearances-method11 "1 sets, 4 pictures")
+set(expected_macos-29byte-trees-lzfse "1 sets, 4 pictures")
+set(expected_macos-effects-gradients "0 sets, 0 pictures")
+set(expected_macos-fontsizes-colors "0 sets, 0 pictures")
+set(expected_macos-recent-colors-vectors-method11 "0 sets, 0 pictures")
+set(expected_macos-two-leaf-tree "0 sets, 0 pictures")
 
 set(failed FALSE)
 foreach(catalog IN LISTS catalogs)
@@ -43,20 +62,21 @@ foreach(catalog IN LISTS catalogs)
   endforeach()
   file(GLOB sets LIST_DIRECTORIES true "${dir}/out.xcassets/*")
   list(LENGTH sets set_count)
-  set(refusal "skarvel: failed to parse ${catalog} as an assets catalog file\n")
   if(err MATCHES "Sanitizer|runtime error")
     set(verdict "SANITIZER REPORT")
   elseif(outside)
     set(verdict "WROTE OUTSIDE: ${outside}")
   elseif(status EQUAL 0)
     set(verdict "decompiled (${set_count} sets, ${pictures} pictures)")
-  elseif(status EQUAL 1 AND err MATCHES "failed to parse" AND written STREQUAL "")
-    set(verdict "refused")
   else()
-    set(verdict "BAD (status ${status})")
+    set(verdict "BAD (status ${status}): ${err}")
   endif()
   message("${name}: ${verdict}")
-  if(verdict MATCHES "^(SANITIZER|WROTE|BAD)")
+  if(NOT DEFINED expected_${name})
+    message("  no expectation recorded for this file")
+    set(failed TRUE)
+  elseif(NOT verdict STREQUAL "decompiled (${expected_${name}})")
+    message("  expected: decompiled (${expected_${name}})")
     set(failed TRUE)
   endif()
 endforeach()
