@@ -17,8 +17,8 @@ fi
 build=$1; work=$2; shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$work"
-for spec in "$@"; do
-  t=${spec%%:*}; budget=${spec#*:}
+for recipe in "$@"; do
+  t=${recipe%%:*}; budget=${recipe#*:}
   bin=$build/fuzz/${t}_fuzzer
   corpus=$work/$t; artifacts=$work/artifacts/$t; log=$work/$t.log
   mkdir -p "$corpus" "$artifacts"

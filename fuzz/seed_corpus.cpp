@@ -84,14 +84,14 @@ Bytes PictureRecord(const char* name, uint32_t method, uint32_t chunks, bool gra
 // Three facets, six renditions: pictures of every classic method (one
 // chunked, one gray), a raw data record and an icon with a hostile name.
 CatalogFileSpec Pictures() {
-  CatalogFileSpec spec;
-  spec.table_count = 0;
-  spec.renditions_node_size = 512;
-  spec.facet_keys_node_size = 256;
-  spec.bitmap_keys_node_size = 128;
-  spec.facets = {{"AppIcon", skarvel::test::FacetPairs(85, 220, 1)},
-                 {"Background", skarvel::test::FacetPairs(85, 181, 2)},
-                 {"../Data", skarvel::test::FacetPairs(85, 181, 3)}};
+  CatalogFileSpec recipe;
+  recipe.table_count = 0;
+  recipe.renditions_node_size = 512;
+  recipe.facet_keys_node_size = 256;
+  recipe.bitmap_keys_node_size = 128;
+  recipe.facets = {{"AppIcon", skarvel::test::FacetPairs(85, 220, 1)},
+                   {"Background", skarvel::test::FacetPairs(85, 181, 2)},
+                   {"../Data", skarvel::test::FacetPairs(85, 181, 3)}};
   const struct {
     uint16_t id, scale;
     Bytes value;
@@ -104,10 +104,9 @@ CatalogFileSpec Pictures() {
       {3, 1, CSIRecordBuilder().Name("../../data.bin").Layout(1000).RawData(BytesOf("raw")).Build()},
   };
   for (const auto& r : renditions) {
-    spec.renditions.push_back(
-        {skarvel::test::DefaultKey({{12, r.scale}, {17, r.id}}), r.value});
+    recipe.renditions.push_back({skarvel::test::DefaultKey({{12, r.scale}, {17, r.id}}), r.value});
   }
-  return spec;
+  return recipe;
 }
 
 }  // namespace
@@ -123,36 +122,36 @@ int main(int argc, char** argv) {
 
   struct Named {
     const char* name;
-    CatalogFileSpec spec;
+    CatalogFileSpec recipe;
   };
   std::vector<Named> catalogs;
   catalogs.push_back({"older-trees.car", Pictures()});
   {
     Named c{"29-byte-trees-key-copies.car", Pictures()};
-    c.spec.renditions_shape = CatalogTreeShape{29, 34, 1};
-    c.spec.facet_keys_shape = CatalogTreeShape{29, 0xFFFFFFFF, 1};
-    c.spec.bitmap_keys_shape = CatalogTreeShape{29, 0, 1};
+    c.recipe.renditions_shape = CatalogTreeShape{29, 34, 1};
+    c.recipe.facet_keys_shape = CatalogTreeShape{29, 0xFFFFFFFF, 1};
+    c.recipe.bitmap_keys_shape = CatalogTreeShape{29, 0, 1};
     catalogs.push_back(c);
   }
   {
     Named c{"branch-over-leaves.car", Pictures()};
-    c.spec.renditions_shape.leaves = 3;
-    c.spec.facet_keys_shape.leaves = 2;
+    c.recipe.renditions_shape.leaves = 3;
+    c.recipe.facet_keys_shape.leaves = 2;
     catalogs.push_back(c);
   }
   {
     Named c{"other-trees.car", Pictures()};
-    c.spec.with_metadata = false;
+    c.recipe.with_metadata = false;
     Bytes any(2, 0);
-    c.spec.extra_trees = {
+    c.recipe.extra_trees = {
         {"APPEARANCEKEYS", {{BytesOf("UIAppearanceAny"), any}}, CatalogTreeShape{}, 128},
         {"COLORS", {{Bytes(132, 0), Bytes(12, 0)}}, CatalogTreeShape{}, 128}};
-    c.spec.extra_blocks = {{"CARGLOBALS", BytesOf("bplist00")},
-                           {"KEYFORMATWORKAROUND", Bytes(4 * 17, 0)}};
+    c.recipe.extra_blocks = {{"CARGLOBALS", BytesOf("bplist00")},
+                             {"KEYFORMATWORKAROUND", Bytes(4 * 17, 0)}};
     catalogs.push_back(c);
   }
   for (const Named& c : catalogs) {
-    const Bytes file = skarvel::test::BuildCatalogFile(c.spec);
+    const Bytes file = skarvel::test::BuildCatalogFile(c.recipe);
     for (const char* target :
          {"catalog_listing", "dump_res", "decompile", "bom_store", "replace_img", "compile_add"}) {
       ok = Write(target, c.name, file) && ok;
@@ -172,20 +171,20 @@ int main(int argc, char** argv) {
   // is longer than its rows; -replace_img once rebuilt it into a record that
   // no longer decoded.
   {
-    CatalogFileSpec spec;
-    spec.table_count = 0;
-    spec.with_metadata = false;
-    spec.with_bitmap_keys_tree = false;
-    spec.renditions_node_size = 64;
-    spec.facet_keys_node_size = 64;
-    spec.facets = {{"G", skarvel::test::FacetPairs(85, 181, 1)}};
+    CatalogFileSpec recipe;
+    recipe.table_count = 0;
+    recipe.with_metadata = false;
+    recipe.with_bitmap_keys_tree = false;
+    recipe.renditions_node_size = 64;
+    recipe.facet_keys_node_size = 64;
+    recipe.facets = {{"G", skarvel::test::FacetPairs(85, 181, 1)}};
     Bytes rows(16 * 5);
     for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i * 3);
     CSIRecordBuilder b;
     b.Size(6, 5).PixelFormat(" 8AG").BytesPerLine(16).Element(0, rows);
-    spec.renditions = {{skarvel::test::DefaultKey({{12, 1}, {17, 1}}), b.Build()}};
+    recipe.renditions = {{skarvel::test::DefaultKey({{12, 1}, {17, 1}}), b.Build()}};
     ok = Write("replace_img", "regress-01-uncompressed-padded-rows-rebuilt-undecodable.car",
-               skarvel::test::BuildCatalogFile(spec)) &&
+               skarvel::test::BuildCatalogFile(recipe)) &&
          ok;
   }
 

@@ -53,19 +53,21 @@ bool Read(BOMStore& store, const Bytes& file, std::string* err = nullptr) {
 // Blocks 1 to 9 with data except 5, labels on 1 and 7 (the shape of a new
 // catalog with a hole), in a 512-entry table.
 StoreFileSpec NineBlocks() {
-  StoreFileSpec spec;
-  spec.count = 512;
+  StoreFileSpec recipe;
+  recipe.count = 512;
   for (uint32_t i = 1; i <= 9; ++i) {
     if (i == 5) continue;
-    spec.blocks.push_back({i, BytesOf("block " + std::to_string(i) + std::string(i * 3, 'x')),
-                           i == 1 ? "FIRST" : i == 7 ? "SEVENTH" : ""});
+    recipe.blocks.push_back({i, BytesOf("block " + std::to_string(i) + std::string(i * 3, 'x')),
+                             i == 1   ? "FIRST"
+                             : i == 7 ? "SEVENTH"
+                                      : ""});
   }
-  return spec;
+  return recipe;
 }
 
-BOMStore StoreFrom(const StoreFileSpec& spec) {
+BOMStore StoreFrom(const StoreFileSpec& recipe) {
   BOMStore store;
-  for (const auto& b : spec.blocks) {
+  for (const auto& b : recipe.blocks) {
     EXPECT_TRUE(BOMStore_WriteBlock(store, static_cast<int32_t>(b.index),
                                     b.label.empty() ? nullptr : b.label.c_str(),
                                     b.data.empty() ? nullptr : b.data.data(), b.data.size()));
@@ -88,11 +90,11 @@ TEST(BOMStoreWrite, EmptyStoreIsTheMinimalFile) {
 }
 
 TEST(BOMStoreWrite, LayoutMatchesTheIndependentBuilder) {
-  const StoreFileSpec spec = NineBlocks();
-  const BOMStore store = StoreFrom(spec);
+  const StoreFileSpec recipe = NineBlocks();
+  const BOMStore store = StoreFrom(recipe);
   ASSERT_EQ(store.count, 512u);
   StoreFileLayout layout;
-  const Bytes expected = test::BuildStoreFile(spec, &layout);
+  const Bytes expected = test::BuildStoreFile(recipe, &layout);
   const Bytes file = WrittenBytes(store);
   ASSERT_EQ(file.size(), expected.size());
   EXPECT_EQ(file, expected);
@@ -115,9 +117,9 @@ TEST(BOMStoreWrite, TableRegionLengthSteps) {
   for (const auto& [count, length] : {std::pair{172u, 1384u}, {173u, 5480u}, {1024u, 9576u}}) {
     SCOPED_TRACE(count);
     StoreFileLayout layout;
-    StoreFileSpec spec;
-    spec.count = count;
-    const Bytes expected = test::BuildStoreFile(spec, &layout);
+    StoreFileSpec recipe;
+    recipe.count = count;
+    const Bytes expected = test::BuildStoreFile(recipe, &layout);
     EXPECT_EQ(layout.table_length, length);
     BOMStore store;
     store.blocks = static_cast<BOMBlock*>(std::calloc(count, sizeof(BOMBlock)));
@@ -150,15 +152,15 @@ TEST(BOMStoreRead, RoundTripKeepsCountDataAndLabels) {
 }
 
 TEST(BOMStoreRead, LabelRules) {
-  StoreFileSpec spec;
-  spec.blocks = {{1, BytesOf("one"), "ONE"},
-                 {2, {}, "ON_EMPTY"},
-                 {3, BytesOf("three"), std::string(200, 'L')}};
-  spec.count = 4;
-  spec.extra_labels = {{1, "SECOND_FOR_ONE"}, {9, "PAST_COUNT"}, {3, "SECOND_FOR_THREE"}};
+  StoreFileSpec recipe;
+  recipe.blocks = {{1, BytesOf("one"), "ONE"},
+                   {2, {}, "ON_EMPTY"},
+                   {3, BytesOf("three"), std::string(200, 'L')}};
+  recipe.count = 4;
+  recipe.extra_labels = {{1, "SECOND_FOR_ONE"}, {9, "PAST_COUNT"}, {3, "SECOND_FOR_THREE"}};
   BOMStore store;
   std::string err;
-  ASSERT_TRUE(Read(store, test::BuildStoreFile(spec), &err));
+  ASSERT_TRUE(Read(store, test::BuildStoreFile(recipe), &err));
   EXPECT_EQ(err, "");
   ASSERT_EQ(store.count, 4u);
   EXPECT_EQ(LabelOf(store, 1), "ONE");
@@ -173,20 +175,20 @@ TEST(BOMStoreRead, LabelRules) {
 TEST(BOMStoreRead, OtherVersionLoadsWithAWarning) {
   BOMStore store;
   std::string err;
-  StoreFileSpec spec;
-  spec.blocks = {{1, BytesOf("x"), ""}};
-  spec.version = 2;
-  ASSERT_TRUE(Read(store, test::BuildStoreFile(spec), &err));
+  StoreFileSpec recipe;
+  recipe.blocks = {{1, BytesOf("x"), ""}};
+  recipe.version = 2;
+  ASSERT_TRUE(Read(store, test::BuildStoreFile(recipe), &err));
   EXPECT_EQ(err, "BOMStore_ReadFromFile(): warning: unsupported BOMStore format version (2) for "
                  "test.car\n");
   EXPECT_EQ(store.count, 2u);
 }
 
 TEST(BOMStoreRead, MalformedFilesAreRefusedCleanly) {
-  StoreFileSpec spec;
-  spec.blocks = {{1, BytesOf("first block"), "FIRST"}, {2, BytesOf("second"), "SECOND"}};
+  StoreFileSpec recipe;
+  recipe.blocks = {{1, BytesOf("first block"), "FIRST"}, {2, BytesOf("second"), "SECOND"}};
   StoreFileLayout l;
-  const Bytes good = test::BuildStoreFile(spec, &l);
+  const Bytes good = test::BuildStoreFile(recipe, &l);
   const size_t end = good.size();
   struct BadStore {
     const char* name;
@@ -409,9 +411,9 @@ TEST(BOMStoreWrite, UnrepresentableStoresAreRefused) {
 }
 
 TEST(BOMStoreMemory, ReaderAllocationFailures) {
-  StoreFileSpec spec;
-  spec.blocks = {{1, BytesOf("one"), "ONE"}, {2, BytesOf("two"), "TWO"}};
-  const Bytes file = test::BuildStoreFile(spec);
+  StoreFileSpec recipe;
+  recipe.blocks = {{1, BytesOf("one"), "ONE"}, {2, BytesOf("two"), "TWO"}};
+  const Bytes file = test::BuildStoreFile(recipe);
   const std::string messages[] = {
       "BOMStore_ReadFromFile(): malloc() failed creating labels table for test.car\n",
       "BOMStore_ReadFromFile(): malloc() failed creating label for test.car\n",

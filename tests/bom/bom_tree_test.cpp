@@ -27,13 +27,13 @@ constexpr uint32_t kNode = 3;
 // A store with a big-endian tree at blocks 2 (header) and 3 (node), and
 // blocks 4 to 9 holding one byte each for the entries to name.
 test::StoreFileSpec TreeSpec(const Entries& entries, uint32_t node_size = 4096, uint8_t flags = 0) {
-  test::StoreFileSpec spec;
-  spec.blocks.push_back(
+  test::StoreFileSpec recipe;
+  recipe.blocks.push_back(
       {2, test::TreeHeaderBytes(kNode, node_size, uint32_t(entries.size()), flags), "TREE"});
-  spec.blocks.push_back({kNode, test::TreeNodeBytes(node_size, entries), ""});
-  for (uint32_t i = 4; i <= 9; ++i) spec.blocks.push_back({i, Bytes{uint8_t(i)}, ""});
-  spec.count = 10;
-  return spec;
+  recipe.blocks.push_back({kNode, test::TreeNodeBytes(node_size, entries), ""});
+  for (uint32_t i = 4; i <= 9; ++i) recipe.blocks.push_back({i, Bytes{uint8_t(i)}, ""});
+  recipe.count = 10;
+  return recipe;
 }
 
 void Load(BOMStore& store, const Bytes& file) {
@@ -93,11 +93,11 @@ TEST(BOMTree, HostOrderTreeIsUsedAsItIs) {
   Bytes node(64, 0);
   node = test::Patched(node, test::Patches({test::PutU16LE(0, 1), test::PutU16LE(2, 1),
                                             test::PutU32LE(12, 9), test::PutU32LE(16, 8)}));
-  test::StoreFileSpec spec;
-  spec.blocks = {{2, header, "TREE"}, {kNode, node, ""}};
-  spec.count = 10;
+  test::StoreFileSpec recipe;
+  recipe.blocks = {{2, header, "TREE"}, {kNode, node, ""}};
+  recipe.count = 10;
   BOMStore store;
-  Load(store, test::BuildStoreFile(spec));
+  Load(store, test::BuildStoreFile(recipe));
   BOMTree tree;
   ASSERT_TRUE(BOMTree_Open(store, kHeader, tree));
   EXPECT_EQ(EntriesOf(tree), (Entries{{9, 8}}));
@@ -223,16 +223,16 @@ TEST(BOMTree, ToggleGivesTheFileBytesAndBack) {
     SCOPED_TRACE(count);
     Entries entries;
     for (uint32_t i = 0; i < count; ++i) entries.push_back({4 + i % 6, 4 + (i * 7) % 6});
-    const test::StoreFileSpec spec = TreeSpec(entries);
+    const test::StoreFileSpec recipe = TreeSpec(entries);
     BOMStore store;
-    Load(store, test::BuildStoreFile(spec));
+    Load(store, test::BuildStoreFile(recipe));
     BOMTree tree;
     ASSERT_TRUE(BOMTree_Open(store, kHeader, tree));
     const Bytes host_header = BlockBytes(store, kHeader);
     const Bytes host_node = BlockBytes(store, kNode);
     BOMTree_ToggleByteOrder(tree);
-    EXPECT_EQ(BlockBytes(store, kHeader), spec.blocks[0].data);
-    EXPECT_EQ(BlockBytes(store, kNode), spec.blocks[1].data);
+    EXPECT_EQ(BlockBytes(store, kHeader), recipe.blocks[0].data);
+    EXPECT_EQ(BlockBytes(store, kNode), recipe.blocks[1].data);
     BOMTree_ToggleByteOrder(tree);
     EXPECT_EQ(BlockBytes(store, kHeader), host_header);
     EXPECT_EQ(BlockBytes(store, kNode), host_node);
@@ -246,20 +246,20 @@ constexpr uint32_t kLeaves[3] = {10, 11, 12};
 
 struct ShapeCase {
   const char* name;
-  test::StoreFileSpec spec;
+  test::StoreFileSpec recipe;
   Entries entries;       // in key order
   uint32_t inline_keys;  // the header's inline key length
   uint32_t nodes;
 };
 
 test::StoreFileSpec ShapeSpec(Bytes header, std::vector<Bytes> nodes) {
-  test::StoreFileSpec spec;
-  spec.blocks.push_back({2, std::move(header), "TREE"});
-  spec.blocks.push_back({kNode, std::move(nodes[0]), ""});
-  for (uint32_t i = 4; i <= 9; ++i) spec.blocks.push_back({i, Bytes{uint8_t(i)}, ""});
-  for (size_t j = 1; j < nodes.size(); ++j) spec.blocks.push_back({kLeaves[j - 1], nodes[j], ""});
-  spec.count = 20;
-  return spec;
+  test::StoreFileSpec recipe;
+  recipe.blocks.push_back({2, std::move(header), "TREE"});
+  recipe.blocks.push_back({kNode, std::move(nodes[0]), ""});
+  for (uint32_t i = 4; i <= 9; ++i) recipe.blocks.push_back({i, Bytes{uint8_t(i)}, ""});
+  for (size_t j = 1; j < nodes.size(); ++j) recipe.blocks.push_back({kLeaves[j - 1], nodes[j], ""});
+  recipe.count = 20;
+  return recipe;
 }
 
 // A branch root over three chained leaves holding 2, 2 and 3 entries.
@@ -300,7 +300,7 @@ TEST(BOMTree, NewerShapesAreReadInOrderAndKeptAsStored) {
   for (const ShapeCase& c : ShapeCases()) {
     SCOPED_TRACE(c.name);
     BOMStore store;
-    Load(store, test::BuildStoreFile(c.spec));
+    Load(store, test::BuildStoreFile(c.recipe));
     std::vector<Bytes> before;
     for (uint32_t i = 0; i < store.count; ++i) before.push_back(BlockBytes(store, i));
     BOMTree tree;
@@ -344,16 +344,16 @@ test::StoreFileSpec NestedSpec(int branches) {
   std::vector<uint32_t> chain = {kNode};
   for (int i = 1; i < branches; ++i) chain.push_back(uint32_t(9 + i));
   const uint32_t leaf = uint32_t(9 + branches);
-  test::StoreFileSpec spec;
-  spec.blocks.push_back({2, test::TreeHeaderBytes(kNode, 64, 1, 0), "TREE"});
+  test::StoreFileSpec recipe;
+  recipe.blocks.push_back({2, test::TreeHeaderBytes(kNode, 64, 1, 0), "TREE"});
   for (size_t i = 0; i < chain.size(); ++i) {
     const uint32_t child = i + 1 < chain.size() ? chain[i + 1] : leaf;
-    spec.blocks.push_back({chain[i], test::BranchNodeBytes(64, {child}, {}), ""});
+    recipe.blocks.push_back({chain[i], test::BranchNodeBytes(64, {child}, {}), ""});
   }
-  spec.blocks.push_back({leaf, test::LeafNodeBytes(64, {{5, 4}}, 0, 0), ""});
-  for (uint32_t i = 4; i <= 9; ++i) spec.blocks.push_back({i, Bytes{uint8_t(i)}, ""});
-  spec.count = 30;
-  return spec;
+  recipe.blocks.push_back({leaf, test::LeafNodeBytes(64, {{5, 4}}, 0, 0), ""});
+  for (uint32_t i = 4; i <= 9; ++i) recipe.blocks.push_back({i, Bytes{uint8_t(i)}, ""});
+  recipe.count = 30;
+  return recipe;
 }
 
 TEST(BOMTree, DamagedNewerTreesAreRefusedUntouched) {
@@ -421,17 +421,17 @@ TEST(BOMTree, DamagedNewerTreesAreRefusedUntouched) {
 }
 
 TEST(BOMTree, OpenAsReadLeavesTheOlderFormAsStored) {
-  const test::StoreFileSpec spec = TreeSpec({{5, 4}, {7, 6}});
+  const test::StoreFileSpec recipe = TreeSpec({{5, 4}, {7, 6}});
   BOMStore store;
-  Load(store, test::BuildStoreFile(spec));
+  Load(store, test::BuildStoreFile(recipe));
   BOMTree tree;
   ASSERT_TRUE(BOMTree_OpenAsRead(store, kHeader, tree));
   EXPECT_EQ(EntriesOf(tree), (Entries{{5, 4}, {7, 6}}));
   EXPECT_FALSE(BOMTree_IsOlderForm(tree));
   EXPECT_EQ(BOMTree_ChildIndex(tree), kNode);
   EXPECT_EQ(BOMTree_NodeBlockSize(tree), 4096u);
-  EXPECT_EQ(BlockBytes(store, kHeader), spec.blocks[0].data);
-  EXPECT_EQ(BlockBytes(store, kNode), spec.blocks[1].data);
+  EXPECT_EQ(BlockBytes(store, kHeader), recipe.blocks[0].data);
+  EXPECT_EQ(BlockBytes(store, kNode), recipe.blocks[1].data);
   EXPECT_EQ(store.blocks[kHeader].kind, BlockKind::None);  // no kinds set
   BOMTree_MarkBlocks(store, tree);
   EXPECT_EQ(store.blocks[kHeader].kind, BlockKind::TreeHeader);

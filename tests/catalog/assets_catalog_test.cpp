@@ -26,12 +26,12 @@ using test::CatalogFileSpec;
 // Two facets ("icon" id 3, "other" id 7) and three renditions: two of icon,
 // one whose facet id (9) matches no facet.
 CatalogFileSpec TwoFacets() {
-  CatalogFileSpec spec;
-  spec.facets = {{"icon", test::FacetPairs(0, 220, 3)}, {"other", test::FacetPairs(5, 181, 7)}};
-  spec.renditions = {{test::DefaultKey({{17, 3}, {12, 1}}), BytesOf("r0")},
-                     {test::DefaultKey({{17, 3}, {12, 2}}), BytesOf("r1")},
-                     {test::DefaultKey({{17, 9}}), BytesOf("r2")}};
-  return spec;
+  CatalogFileSpec recipe;
+  recipe.facets = {{"icon", test::FacetPairs(0, 220, 3)}, {"other", test::FacetPairs(5, 181, 7)}};
+  recipe.renditions = {{test::DefaultKey({{17, 3}, {12, 1}}), BytesOf("r0")},
+                       {test::DefaultKey({{17, 3}, {12, 2}}), BytesOf("r1")},
+                       {test::DefaultKey({{17, 9}}), BytesOf("r2")}};
+  return recipe;
 }
 
 bool LoadBytes(AssetsCatalog& catalog, const Bytes& file, std::string* err = nullptr) {
@@ -124,31 +124,30 @@ TEST(AssetsCatalogLoad, IndicesKindsFacetsAndRenditions) {
 TEST(AssetsCatalogLoad, FacetListEdgeCases) {
   {
     SCOPED_TRACE("no facets");
-    CatalogFileSpec spec = TwoFacets();
-    spec.facets.clear();
+    CatalogFileSpec recipe = TwoFacets();
+    recipe.facets.clear();
     AssetsCatalog c;
-    ASSERT_TRUE(LoadBytes(c, test::BuildCatalogFile(spec)));
+    ASSERT_TRUE(LoadBytes(c, test::BuildCatalogFile(recipe)));
     EXPECT_EQ(c.facet_count, 0u);
     EXPECT_EQ(BOMTree_LeafCount(c.renditions_tree), 3);
   }
   {
     SCOPED_TRACE("duplicate names: the first in tree order is found");
-    CatalogFileSpec spec = TwoFacets();
-    spec.facets[1].name = "icon";
+    CatalogFileSpec recipe = TwoFacets();
+    recipe.facets[1].name = "icon";
     AssetsCatalog c;
-    ASSERT_TRUE(LoadBytes(c, test::BuildCatalogFile(spec)));
+    ASSERT_TRUE(LoadBytes(c, test::BuildCatalogFile(recipe)));
     EXPECT_EQ(AssetsCatalog_FindFacetByName(c, "icon"), &c.facets[0]);
   }
   {
     SCOPED_TRACE("key format without facet id");
-    CatalogFileSpec spec;
-    spec.key_format = {12, 15, 1};
-    spec.facets = {{"withid", test::FacetPairs(0, 220, 4)},
-                   {"noid", {{1, 0}, {2, 220}}}};
-    spec.renditions = {{test::KeyInFormat(spec.key_format, {{12, 1}}), BytesOf("a")},
-                       {test::KeyInFormat(spec.key_format, {{12, 2}}), BytesOf("b")}};
+    CatalogFileSpec recipe;
+    recipe.key_format = {12, 15, 1};
+    recipe.facets = {{"withid", test::FacetPairs(0, 220, 4)}, {"noid", {{1, 0}, {2, 220}}}};
+    recipe.renditions = {{test::KeyInFormat(recipe.key_format, {{12, 1}}), BytesOf("a")},
+                         {test::KeyInFormat(recipe.key_format, {{12, 2}}), BytesOf("b")}};
     AssetsCatalog c;
-    ASSERT_TRUE(LoadBytes(c, test::BuildCatalogFile(spec)));
+    ASSERT_TRUE(LoadBytes(c, test::BuildCatalogFile(recipe)));
     EXPECT_EQ(c.facets[0].rendition_count, 0);
     EXPECT_EQ(c.facets[1].id, -1);
     EXPECT_EQ(c.facets[1].rendition_count, 2);

@@ -51,10 +51,10 @@ Bytes SaveBytes(AssetsCatalog& c, const std::string& path = "saved.car") {
 
 // The builder's idea of the same catalog, with the saved file's random UUID
 // and checksum.
-Bytes Expected(CatalogFileSpec spec, const Bytes& saved) {
-  std::copy(saved.begin() + kUuidAt, saved.begin() + kUuidAt + 16, spec.uuid.begin());
-  spec.checksum = test::GetU32LE(saved, kChecksumAt);
-  return test::BuildCatalogFile(spec);
+Bytes Expected(CatalogFileSpec recipe, const Bytes& saved) {
+  std::copy(saved.begin() + kUuidAt, saved.begin() + kUuidAt + 16, recipe.uuid.begin());
+  recipe.checksum = test::GetU32LE(saved, kChecksumAt);
+  return test::BuildCatalogFile(recipe);
 }
 
 struct Attributes {
@@ -195,9 +195,9 @@ TEST(CatalogFacets, OrderIdsAndBlockPositions) {
   EXPECT_EQ(c.store.blocks[9].kind, BlockKind::FacetValue);
 
   const Bytes saved = SaveBytes(c);
-  CatalogFileSpec spec;
-  spec.facets = {{"a", test::FacetPairs(4, 181, 2)}, {"b", test::FacetPairs(3, 220, 1)}};
-  EXPECT_EQ(saved, Expected(spec, saved));
+  CatalogFileSpec recipe;
+  recipe.facets = {{"a", test::FacetPairs(4, 181, 2)}, {"b", test::FacetPairs(3, 220, 1)}};
+  EXPECT_EQ(saved, Expected(recipe, saved));
 }
 
 TEST(CatalogFacets, PrefixNamesGoAfterTheirPrefix) {
@@ -265,13 +265,13 @@ TEST(CatalogRenditions, SortedInsertionAndRenumbering) {
   EXPECT_EQ(BOMTree_ChildIndex(c.bitmap_keys_tree), 19u);
 
   const Bytes saved = SaveBytes(c);
-  CatalogFileSpec spec;
-  spec.facets = {{"icon", test::FacetPairs(0, 220, 1)}};
-  spec.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), RenditionValue("one")},
-                     {test::DefaultKey({{12, 1}, {17, 1}}), RenditionValue("dup")},
-                     {test::DefaultKey({{12, 2}, {17, 1}}), RenditionValue("two")},
-                     {test::DefaultKey({{12, 3}, {17, 99}, {1, 7}}), RenditionValue("stray")}};
-  EXPECT_EQ(saved, Expected(spec, saved));
+  CatalogFileSpec recipe;
+  recipe.facets = {{"icon", test::FacetPairs(0, 220, 1)}};
+  recipe.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), RenditionValue("one")},
+                       {test::DefaultKey({{12, 1}, {17, 1}}), RenditionValue("dup")},
+                       {test::DefaultKey({{12, 2}, {17, 1}}), RenditionValue("two")},
+                       {test::DefaultKey({{12, 3}, {17, 99}, {1, 7}}), RenditionValue("stray")}};
+  EXPECT_EQ(saved, Expected(recipe, saved));
 
   AssetsCatalog back;
   ASSERT_TRUE(AssetsCatalog_Load(back, "saved.car"));
@@ -302,7 +302,7 @@ TEST(CatalogRenditions, TableCapacity) {
 TEST(CatalogAdditions, RefusedOnLoadedCatalogs) {
   struct Case {
     const char* name;
-    CatalogFileSpec spec;
+    CatalogFileSpec recipe;
     int code;
   };
   CatalogFileSpec full;
@@ -320,7 +320,7 @@ TEST(CatalogAdditions, RefusedOnLoadedCatalogs) {
   for (const Case& k : kCases) {
     SCOPED_TRACE(k.name);
     AssetsCatalog c;
-    ASSERT_TRUE(AssetsCatalog_LoadFromBytes(c, test::BuildCatalogFile(k.spec), "t.car"));
+    ASSERT_TRUE(AssetsCatalog_LoadFromBytes(c, test::BuildCatalogFile(k.recipe), "t.car"));
     const uint32_t facets = c.facet_count;
     errno = 0;
     EXPECT_EQ(AssetsCatalog_AddFacet(c, "new", 0, 220, nullptr), -1);
@@ -365,12 +365,12 @@ std::vector<std::string> Contents(const AssetsCatalog& c) {
 }
 
 TEST(CatalogInsertBlock, RenumbersEveryReference) {
-  CatalogFileSpec spec;
-  spec.facets = {{"a", test::FacetPairs(0, 220, 1)}, {"b", test::FacetPairs(0, 181, 2)}};
-  spec.renditions = {{test::DefaultKey({{17, 1}, {12, 1}}), test::BytesOf("value a1")},
-                     {test::DefaultKey({{17, 2}, {12, 2}}), test::BytesOf("value b2")}};
+  CatalogFileSpec recipe;
+  recipe.facets = {{"a", test::FacetPairs(0, 220, 1)}, {"b", test::FacetPairs(0, 181, 2)}};
+  recipe.renditions = {{test::DefaultKey({{17, 1}, {12, 1}}), test::BytesOf("value a1")},
+                       {test::DefaultKey({{17, 2}, {12, 2}}), test::BytesOf("value b2")}};
   CatalogFileLayout l;
-  const Bytes file = test::BuildCatalogFile(spec, &l);
+  const Bytes file = test::BuildCatalogFile(recipe, &l);
   const uint32_t positions[] = {1, 3, l.facet_key[1], l.key_format, l.rendition_value[0],
                                 l.metadata, l.bitmap_keys_node, l.bitmap_key[1], 400, 511};
   for (uint32_t k : positions) {
@@ -387,7 +387,7 @@ TEST(CatalogInsertBlock, RenumbersEveryReference) {
   }
 
   // An empty last entry that a tree still names is not pushed out.
-  CatalogFileSpec spare = spec;
+  CatalogFileSpec spare = recipe;
   spare.table_count = l.bitmap_key.back() + 2;
   CatalogFileLayout sl;
   const Bytes spare_file = test::BuildCatalogFile(spare, &sl);

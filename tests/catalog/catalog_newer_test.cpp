@@ -31,16 +31,16 @@ using test::CatalogTreeShape;
 
 // Three facets and seven renditions: ids 1, 1, 2, 3, 3, 3 and 9 (no facet).
 CatalogFileSpec ThreeFacets() {
-  CatalogFileSpec spec;
-  spec.facets = {{"AppIcon", test::FacetPairs(85, 220, 1)},
-                 {"Background", test::FacetPairs(85, 181, 2)},
-                 {"Tile", test::FacetPairs(85, 181, 3)}};
+  CatalogFileSpec recipe;
+  recipe.facets = {{"AppIcon", test::FacetPairs(85, 220, 1)},
+                   {"Background", test::FacetPairs(85, 181, 2)},
+                   {"Tile", test::FacetPairs(85, 181, 3)}};
   const uint16_t ids[] = {1, 1, 2, 3, 3, 3, 9};
   for (uint16_t i = 0; i < 7; ++i) {
-    spec.renditions.push_back({test::DefaultKey({{12, uint16_t(1 + i % 3)}, {17, ids[i]}}),
-                               BytesOf("rendition " + std::to_string(i))});
+    recipe.renditions.push_back({test::DefaultKey({{12, uint16_t(1 + i % 3)}, {17, ids[i]}}),
+                                 BytesOf("rendition " + std::to_string(i))});
   }
-  return spec;
+  return recipe;
 }
 
 bool LoadBytes(AssetsCatalog& catalog, const Bytes& file) {
@@ -63,39 +63,39 @@ std::vector<std::pair<uint32_t, uint32_t>> EntriesOf(const BOMTree& tree) {
 
 struct NewerCase {
   const char* name;
-  CatalogFileSpec spec;
+  CatalogFileSpec recipe;
 };
 
 std::vector<NewerCase> NewerCases() {
   std::vector<NewerCase> cases;
   {
     NewerCase c{"no EXTENDED_METADATA, no BITMAPKEYS", ThreeFacets()};
-    c.spec.with_metadata = false;
-    c.spec.with_bitmap_keys_tree = false;
+    c.recipe.with_metadata = false;
+    c.recipe.with_bitmap_keys_tree = false;
     cases.push_back(c);
   }
   {
     NewerCase c{"29-byte headers, RENDITIONS leaf with key copies", ThreeFacets()};
-    c.spec.renditions_shape = CatalogTreeShape{29, 34, 1};
-    c.spec.facet_keys_shape = CatalogTreeShape{29, kTreeKeysOfVaryingLength, 1};
-    c.spec.bitmap_keys_shape = CatalogTreeShape{29, 0, 1};
+    c.recipe.renditions_shape = CatalogTreeShape{29, 34, 1};
+    c.recipe.facet_keys_shape = CatalogTreeShape{29, kTreeKeysOfVaryingLength, 1};
+    c.recipe.bitmap_keys_shape = CatalogTreeShape{29, 0, 1};
     cases.push_back(c);
   }
   {
     NewerCase c{"branch roots over chained leaves", ThreeFacets()};
-    c.spec.renditions_shape.leaves = 3;
-    c.spec.facet_keys_shape.leaves = 2;
-    c.spec.bitmap_keys_shape.leaves = 2;
+    c.recipe.renditions_shape.leaves = 3;
+    c.recipe.facet_keys_shape.leaves = 2;
+    c.recipe.bitmap_keys_shape.leaves = 2;
     cases.push_back(c);
   }
   {
     NewerCase c{"29-byte header over chained leaves with key copies", ThreeFacets()};
-    c.spec.renditions_shape = CatalogTreeShape{29, 34, 3};
+    c.recipe.renditions_shape = CatalogTreeShape{29, 34, 3};
     cases.push_back(c);
   }
   {
     NewerCase c{"another labelled tree", ThreeFacets()};
-    c.spec.extra_trees = {{"COLORS", {{Bytes(132, 0), Bytes(12, 0)}}, {}, 4096}};
+    c.recipe.extra_trees = {{"COLORS", {{Bytes(132, 0), Bytes(12, 0)}}, {}, 4096}};
     cases.push_back(c);
   }
   return cases;
@@ -116,7 +116,7 @@ TEST(CatalogNewer, NewerShapesReadLikeTheOlderForm) {
     SCOPED_TRACE(c.name);
     CatalogFileLayout l;
     AssetsCatalog catalog;
-    ASSERT_TRUE(LoadBytes(catalog, test::BuildCatalogFile(c.spec, &l)));
+    ASSERT_TRUE(LoadBytes(catalog, test::BuildCatalogFile(c.recipe, &l)));
     EXPECT_EQ(l.rendition_key, ol.rendition_key);
     EXPECT_EQ(EntriesOf(catalog.renditions_tree), EntriesOf(older.renditions_tree));
     EXPECT_EQ(EntriesOf(catalog.facet_keys_tree), EntriesOf(older.facet_keys_tree));
@@ -144,14 +144,14 @@ TEST(CatalogNewer, NewerShapesReadLikeTheOlderForm) {
     for (uint32_t leaf : l.facet_keys_leaves) {
       EXPECT_EQ(AssetsCatalog_TreeOfBlock(catalog, leaf), &catalog.facet_keys_tree);
     }
-    if (c.spec.with_bitmap_keys_tree) {
+    if (c.recipe.with_bitmap_keys_tree) {
       EXPECT_EQ(EntriesOf(catalog.bitmap_keys_tree), EntriesOf(older.bitmap_keys_tree));
       for (uint32_t b : l.bitmap_key) EXPECT_EQ(catalog.store.blocks[b].kind, BlockKind::BitmapKey);
     } else {
       EXPECT_EQ(catalog.bitmap_keys_tree_index, -1);
       EXPECT_EQ(BOMTree_EntryCount(catalog.bitmap_keys_tree), 0u);
     }
-    if (c.spec.with_metadata) {
+    if (c.recipe.with_metadata) {
       EXPECT_EQ(catalog.store.blocks[l.metadata].kind, BlockKind::Metadata);
     } else {
       EXPECT_EQ(catalog.metadata, nullptr);
@@ -170,13 +170,13 @@ Bytes NamedField(const std::string& name, size_t width, size_t lead_zeros) {
 
 // A catalog with every other labelled tree and block newer catalogs carry.
 CatalogFileSpec OtherBlocksSpec() {
-  CatalogFileSpec spec = ThreeFacets();
+  CatalogFileSpec recipe = ThreeFacets();
   // Position 6 holds the placeholder 5; KEYFORMATWORKAROUND makes it 24.
-  spec.key_format = {7, 12, 15, 17, 1, 2, 5};
-  for (test::CatalogRendition& r : spec.renditions) {
+  recipe.key_format = {7, 12, 15, 17, 1, 2, 5};
+  for (test::CatalogRendition& r : recipe.renditions) {
     const uint16_t scale = test::GetU16LE(r.key, 0);
     const uint16_t id = test::GetU16LE(r.key, 20);
-    r.key = test::KeyInFormat(spec.key_format, {{7, 1}, {12, scale}, {17, id}, {5, 2}});
+    r.key = test::KeyInFormat(recipe.key_format, {{7, 1}, {12, scale}, {17, id}, {5, 2}});
   }
   Bytes any, dark;
   AppendU16(any, 0);
@@ -185,7 +185,7 @@ CatalogFileSpec OtherBlocksSpec() {
   test::PutU32LE(0, 1)(blue);
   Bytes six;
   test::AppendF32LE(six, 6.0f);
-  spec.extra_trees = {
+  recipe.extra_trees = {
       {"APPEARANCEKEYS",
        {{BytesOf("UIAppearanceAny"), any}, {BytesOf("UIAppearanceDark"), dark}},
        CatalogTreeShape{29, kTreeKeysOfVaryingLength, 1},
@@ -195,11 +195,11 @@ CatalogFileSpec OtherBlocksSpec() {
       {"FONTS", {}, {}, 4096},
       {"LOCALIZATIONKEYS", {{BytesOf("en"), any}}, {}, 4096},
   };
-  Bytes workaround(4 * spec.key_format.size(), 0);
+  Bytes workaround(4 * recipe.key_format.size(), 0);
   test::PutU32LE(4 * 6, 24)(workaround);
-  spec.extra_blocks = {{"CARGLOBALS", BytesOf("bplist00 settings")},
-                       {"KEYFORMATWORKAROUND", workaround}};
-  return spec;
+  recipe.extra_blocks = {{"CARGLOBALS", BytesOf("bplist00 settings")},
+                         {"KEYFORMATWORKAROUND", workaround}};
+  return recipe;
 }
 
 TEST(CatalogNewer, OtherLabelledTreesAndBlocks) {
@@ -249,10 +249,10 @@ TEST(CatalogNewer, OtherLabelledTreesAndBlocks) {
 }
 
 TEST(CatalogNewer, UnreadableOtherTreesStayUnclassified) {
-  CatalogFileSpec spec = ThreeFacets();
-  spec.extra_trees = {{"COLORS", {{Bytes(132, 0), Bytes(12, 0)}}, {}, 4096}};
+  CatalogFileSpec recipe = ThreeFacets();
+  recipe.extra_trees = {{"COLORS", {{Bytes(132, 0), Bytes(12, 0)}}, {}, 4096}};
   CatalogFileLayout l;
-  const Bytes good = test::BuildCatalogFile(spec, &l);
+  const Bytes good = test::BuildCatalogFile(recipe, &l);
   const size_t colors = l.DataAt(l.extra_tree[0]);
   struct Case {
     const char* name;
@@ -277,9 +277,9 @@ TEST(CatalogNewer, UnreadableOtherTreesStayUnclassified) {
 }
 
 TEST(CatalogNewer, AllocationFailuresAreCleanAndFreeable) {
-  CatalogFileSpec spec = OtherBlocksSpec();
-  spec.renditions_shape = CatalogTreeShape{29, 14, 3};
-  const Bytes file = test::BuildCatalogFile(spec);
+  CatalogFileSpec recipe = OtherBlocksSpec();
+  recipe.renditions_shape = CatalogTreeShape{29, 14, 3};
+  const Bytes file = test::BuildCatalogFile(recipe);
   for (long n = 0;; ++n) {
     SCOPED_TRACE(n);
     ASSERT_LT(n, 200);
@@ -316,7 +316,7 @@ TEST(CatalogNewer, AdditionsAreRefusedAndSavesKeepTreesAsRead) {
   cases.push_back({"other trees and a workaround", OtherBlocksSpec()});
   for (const NewerCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const Bytes file = test::BuildCatalogFile(c.spec);
+    const Bytes file = test::BuildCatalogFile(c.recipe);
     AssetsCatalog catalog;
     ASSERT_TRUE(LoadBytes(catalog, file));
     const std::vector<Bytes> before = BlocksOf(catalog.store);

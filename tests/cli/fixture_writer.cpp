@@ -27,8 +27,8 @@ Bytes Pixels(size_t count) {
 }
 
 Bytes Tiny() {
-  CatalogFileSpec spec;
-  spec.facets = {{"AppIcon", FacetPairs(85, 220, 1)}};
+  CatalogFileSpec recipe;
+  recipe.facets = {{"AppIcon", FacetPairs(85, 220, 1)}};
   const Bytes bitmap = CSIRecordBuilder()
                            .Size(2, 2)
                            .ScaleFactor(200)
@@ -61,23 +61,23 @@ Bytes Tiny() {
                             .Orientation(1)
                             .ScalingInfo({{60, 60, 1}, {120, 120, 2}})
                             .Build();
-  spec.renditions = {
+  recipe.renditions = {
       {DefaultKey({{12, 2}, {15, 1}, {17, 1}, {1, 85}, {2, 220}, {9, 1}}), bitmap},
       {DefaultKey({{12, 2}, {15, 6}, {17, 1}, {1, 85}, {2, 220}, {9, 3}}), reference},
       {DefaultKey({{15, 1}, {17, 1}, {1, 85}, {2, 218}}), scaling},
   };
-  return BuildCatalogFile(spec);
+  return BuildCatalogFile(recipe);
 }
 
 Bytes Broken() {
-  CatalogFileSpec spec;
-  spec.facets = {{"Broken", FacetPairs(85, 220, 1)}};
+  CatalogFileSpec recipe;
+  recipe.facets = {{"Broken", FacetPairs(85, 220, 1)}};
   CSIRecordLayout layout;
   // The second name of a name list runs past its subblock.
   Bytes names =
       CSIRecordBuilder().Layout(1005).Name("names").NameList({"first", "second"}).Build(&layout);
   names = Patched(names, PutU32LE(layout.subblock_at[0] + 8 + 8 + 4 + 5, 200));
-  spec.renditions = {
+  recipe.renditions = {
       // The subblocks size claims more than the block holds.
       {DefaultKey({{15, 1}, {17, 1}}),
        CSIRecordBuilder().Size(2, 2).Name("past-end").Orientation(1).AllSubblocksSize(400).Build()},
@@ -93,7 +93,7 @@ Bytes Broken() {
       {DefaultKey({{15, 4}, {17, 1}}), BytesOf("ISTC")},
   };
   CatalogFileLayout catalog_layout;
-  const Bytes file = BuildCatalogFile(spec, &catalog_layout);
+  const Bytes file = BuildCatalogFile(recipe, &catalog_layout);
   // The facet value claims 50 pairs.
   return Patched(file, PutU16LE(catalog_layout.DataAt(catalog_layout.facet_value[0]) + 4, 50));
 }
@@ -113,17 +113,17 @@ Bytes HostilePicture(const char* name) {
 }
 
 Bytes Hostile() {
-  CatalogFileSpec spec;
-  spec.facets = {{"Hostile", FacetPairs(85, 220, 1)}};
+  CatalogFileSpec recipe;
+  recipe.facets = {{"Hostile", FacetPairs(85, 220, 1)}};
   const char* const kNames[] = {"../escape.png", "../../deeper/escape", "sub/dir/name",
                                 "/tmp/absolute", "..\\windows\\name",   ".."};
   uint16_t n = 0;
   for (const char* name : kNames) {
     ++n;
-    spec.renditions.push_back({DefaultKey({{15, 1}, {17, 1}, {1, n}}), HostilePicture(name)});
-    spec.renditions.push_back({DefaultKey({{15, 2}, {17, 1}, {1, n}}), HostileRawData(name)});
+    recipe.renditions.push_back({DefaultKey({{15, 1}, {17, 1}, {1, n}}), HostilePicture(name)});
+    recipe.renditions.push_back({DefaultKey({{15, 2}, {17, 1}, {1, n}}), HostileRawData(name)});
   }
-  return BuildCatalogFile(spec);
+  return BuildCatalogFile(recipe);
 }
 
 // A 2 x 2 32-bit BMP picture (rows bottom-up), the size of tiny.car's bitmap.

@@ -251,9 +251,9 @@ TEST(CompileCommand, AddRefusesCatalogsItCannotExtend) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    test::CatalogFileSpec spec = older;
-    if (c.change) c.change(spec);
-    const test::Bytes file = test::BuildCatalogFile(spec);
+    test::CatalogFileSpec recipe = older;
+    if (c.change) c.change(recipe);
+    const test::Bytes file = test::BuildCatalogFile(recipe);
     const std::string bytes(file.begin(), file.end());
     test::WriteFileText("Out.car", bytes);
     {

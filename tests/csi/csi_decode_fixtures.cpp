@@ -110,29 +110,29 @@ Bytes PaletteImageData(const std::vector<uint32_t>& argb_entries, uint32_t bits,
   return d;
 }
 
-Bytes DeepmapUnit(const DeepmapSpec& spec, const std::vector<Bytes>& streams) {
+Bytes DeepmapUnit(const DeepmapSpec& recipe, const std::vector<Bytes>& streams) {
   Bytes body;
-  AppendText(body, spec.dmp2 ? "dmp2" : "dmap");
-  AppendU8(body, spec.method);
-  AppendU8(body, spec.chroma_shift);
+  AppendText(body, recipe.dmp2 ? "dmp2" : "dmap");
+  AppendU8(body, recipe.method);
+  AppendU8(body, recipe.chroma_shift);
   AppendU8(body, 10);
-  AppendU8(body, spec.format);
-  if (spec.dmp2) {
-    AppendU16LE(body, spec.width);
-    AppendU16LE(body, spec.band_height);
+  AppendU8(body, recipe.format);
+  if (recipe.dmp2) {
+    AppendU16LE(body, recipe.width);
+    AppendU16LE(body, recipe.band_height);
   }
-  if (spec.with_palette) {
-    AppendU16LE(body, static_cast<uint16_t>(spec.palette.size()));
-    AppendU16LE(body, spec.dmp2 ? spec.palette_type : 0);
-    for (uint32_t e : spec.palette) AppendU32LE(body, e);
+  if (recipe.with_palette) {
+    AppendU16LE(body, static_cast<uint16_t>(recipe.palette.size()));
+    AppendU16LE(body, recipe.dmp2 ? recipe.palette_type : 0);
+    for (uint32_t e : recipe.palette) AppendU32LE(body, e);
   }
   for (const Bytes& s : streams) {
     AppendU32LE(body, static_cast<uint32_t>(s.size()));
     AppendBytes(body, s);
   }
   Bytes unit;
-  AppendU32LE(unit, spec.dmp2 ? 1 : 5);
-  AppendU32LE(unit, spec.format);
+  AppendU32LE(unit, recipe.dmp2 ? 1 : 5);
+  AppendU32LE(unit, recipe.format);
   AppendU32LE(unit, static_cast<uint32_t>(body.size()));
   AppendU32LE(unit, 0);
   AppendBytes(unit, body);

@@ -52,7 +52,7 @@ struct DeepmapSpec {
   std::vector<uint32_t> palette;  // entries as four stored bytes, little-endian
   bool with_palette = false;
 };
-Bytes DeepmapUnit(const DeepmapSpec& spec, const std::vector<Bytes>& streams);
+Bytes DeepmapUnit(const DeepmapSpec& recipe, const std::vector<Bytes>& streams);
 
 // Predictive planes: optional alpha plane, one predictor per row, then the
 // residuals (sign and magnitude) as high and low planes, zero padding up to

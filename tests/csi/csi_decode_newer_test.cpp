@@ -187,10 +187,10 @@ TEST(CSIDecodeDeepmap, PlainTilesAndBandsLandWhereTheyBelong) {
                 test::Compress(kForms[form++ % 4], Crop(picture, width, bpp, tx, y0 + ty, w, h)));
           }
         }
-        DeepmapSpec spec;
-        spec.method = rows == 3 ? 1 : 3;  // raw and plain read alike
-        spec.format = c.deep_format;
-        chunks.push_back({rows, test::DeepmapUnit(spec, streams)});
+        DeepmapSpec recipe;
+        recipe.method = rows == 3 ? 1 : 3;  // raw and plain read alike
+        recipe.format = c.deep_format;
+        chunks.push_back({rows, test::DeepmapUnit(recipe, streams)});
         y0 += rows;
       }
       builder.ChunkedElement(10, chunks, 1);
@@ -200,12 +200,12 @@ TEST(CSIDecodeDeepmap, PlainTilesAndBandsLandWhereTheyBelong) {
         streams.push_back(test::Compress(kForms[form++ % 4], Crop(picture, width, bpp, 0, y, width,
                                                                   std::min(100u, height - y))));
       }
-      DeepmapSpec spec;
-      spec.dmp2 = true;
-      spec.format = c.deep_format;
-      spec.width = width;
-      spec.band_height = 100;
-      builder.Element(11, test::DeepmapUnit(spec, streams));
+      DeepmapSpec recipe;
+      recipe.dmp2 = true;
+      recipe.format = c.deep_format;
+      recipe.width = width;
+      recipe.band_height = 100;
+      builder.Element(11, test::DeepmapUnit(recipe, streams));
     }
     Decoded d = DecodeRecord(builder.Build());
     ASSERT_TRUE(d.ok) << "errno " << d.code;
@@ -246,15 +246,16 @@ TEST(CSIDecodeDeepmap, PaletteUnitsTakeColourFromTheEntryAndAlphaFromItsPlane) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    DeepmapSpec spec;
-    spec.dmp2 = c.dmp2;
-    spec.method = 4;
-    spec.width = 3;
-    spec.band_height = 1;
-    spec.palette_type = c.type;
-    spec.palette = palette;
-    spec.with_palette = true;
-    const Bytes unit = test::DeepmapUnit(spec, {test::Compress(StreamForm::LzvnLiteral, c.planes)});
+    DeepmapSpec recipe;
+    recipe.dmp2 = c.dmp2;
+    recipe.method = 4;
+    recipe.width = 3;
+    recipe.band_height = 1;
+    recipe.palette_type = c.type;
+    recipe.palette = palette;
+    recipe.with_palette = true;
+    const Bytes unit =
+        test::DeepmapUnit(recipe, {test::Compress(StreamForm::LzvnLiteral, c.planes)});
     CSIRecordBuilder builder;
     builder.Size(3, 1).BytesPerLine(12);
     if (c.dmp2) {
@@ -272,16 +273,16 @@ TEST(CSIDecodeDeepmap, PaletteUnitsTakeColourFromTheEntryAndAlphaFromItsPlane) {
 // are given.
 Bytes GrayPredictive(uint32_t width, uint32_t height, const Bytes& alpha, const Bytes& predictors,
                      const std::vector<int32_t>& residuals, size_t pad) {
-  DeepmapSpec spec;
-  spec.method = 2;
-  spec.format = alpha.empty() ? 1 : 2;
+  DeepmapSpec recipe;
+  recipe.method = 2;
+  recipe.format = alpha.empty() ? 1 : 2;
   const Bytes planes = test::PredictivePlanes(alpha, predictors, residuals, pad);
   return CSIRecordBuilder()
       .PixelFormat(" 8AG")
       .Size(width, height)
       .BytesPerLine(4 * width)
       .ChunkedElement(
-          10, {{height, test::DeepmapUnit(spec, {test::Compress(StreamForm::LzfseRaw, planes)})}},
+          10, {{height, test::DeepmapUnit(recipe, {test::Compress(StreamForm::LzfseRaw, planes)})}},
           1)
       .Build();
 }
@@ -335,16 +336,16 @@ TEST(CSIDecodeDeepmap, ColourPredictionChoosesOncePerPixelAndConvertsFromLumaChr
   const std::vector<int32_t> residuals = {100, 0, 0, 102, 8, 0, 250,  20,  -3,
                                           10,  2, 0, 0,   0, 0, -200, -20, 3};
   const Bytes alpha = {10, 11, 12, 13, 14, 15};
-  DeepmapSpec spec;
-  spec.method = 2;
-  spec.format = 4;
+  DeepmapSpec recipe;
+  recipe.method = 2;
+  recipe.format = 4;
   const Bytes planes = test::PredictivePlanes(alpha, {0, 1}, residuals, 8);
   Decoded d = DecodeRecord(
       CSIRecordBuilder()
           .Size(3, 2)
           .BytesPerLine(12)
           .ChunkedElement(
-              10, {{2, test::DeepmapUnit(spec, {test::Compress(StreamForm::Lzvn, planes)})}}, 1)
+              10, {{2, test::DeepmapUnit(recipe, {test::Compress(StreamForm::Lzvn, planes)})}}, 1)
           .Build());
   ASSERT_TRUE(d.ok) << "errno " << d.code;
   const Bytes expected = {100, 100, 100, 10, 110, 102, 94,  11, 255, 247, 233, 12,
@@ -353,11 +354,11 @@ TEST(CSIDecodeDeepmap, ColourPredictionChoosesOncePerPixelAndConvertsFromLumaChr
 }
 
 TEST(CSIDecodeDeepmap, WideUnitsComeOutAsEightBitBGRA) {
-  DeepmapSpec spec;
-  spec.dmp2 = true;
-  spec.format = 20;
-  spec.width = 3;
-  spec.band_height = 1;
+  DeepmapSpec recipe;
+  recipe.dmp2 = true;
+  recipe.format = 20;
+  recipe.width = 3;
+  recipe.band_height = 1;
   struct Case {
     const char* name;
     uint8_t method;
@@ -381,14 +382,15 @@ TEST(CSIDecodeDeepmap, WideUnitsComeOutAsEightBitBGRA) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    spec.method = c.method;
-    Decoded d = DecodeRecord(
-        CSIRecordBuilder()
-            .PixelFormat("WBGR")
-            .Size(3, 1)
-            .BytesPerLine(24)
-            .Element(11, test::DeepmapUnit(spec, {test::Compress(StreamForm::LzfseRaw, c.planes)}))
-            .Build());
+    recipe.method = c.method;
+    Decoded d =
+        DecodeRecord(CSIRecordBuilder()
+                         .PixelFormat("WBGR")
+                         .Size(3, 1)
+                         .BytesPerLine(24)
+                         .Element(11, test::DeepmapUnit(
+                                          recipe, {test::Compress(StreamForm::LzfseRaw, c.planes)}))
+                         .Build());
     ASSERT_TRUE(d.ok) << "errno " << d.code;
     EXPECT_STREQ(d.image.pixel_format, "BGRA");
     EXPECT_EQ(d.image.stride, 12);
@@ -420,9 +422,9 @@ TEST(CSIDecodeDeepmap, EveryTileAndBandStartsItsPredictionAfresh) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     std::vector<Bytes> streams;
-    DeepmapSpec spec;
-    spec.method = 2;
-    spec.format = 1;  // gray without alpha
+    DeepmapSpec recipe;
+    recipe.method = 2;
+    recipe.format = 1;  // gray without alpha
     CSIRecordBuilder builder;
     builder.PixelFormat(" 8AG").Size(c.width, c.height).BytesPerLine(1);
     if (c.method == 10) {
@@ -433,16 +435,16 @@ TEST(CSIDecodeDeepmap, EveryTileAndBandStartsItsPredictionAfresh) {
               planes(std::min(256u, c.width - tx), std::min(256u, c.height - ty), 8)));
         }
       }
-      builder.ChunkedElement(10, {{c.height, test::DeepmapUnit(spec, streams)}}, 1);
+      builder.ChunkedElement(10, {{c.height, test::DeepmapUnit(recipe, streams)}}, 1);
     } else {
       for (uint32_t y = 0; y < c.height; y += 3) {
         streams.push_back(test::Compress(StreamForm::LzvnLiteral,
                                          planes(c.width, std::min(3u, c.height - y), 16)));
       }
-      spec.dmp2 = true;
-      spec.width = static_cast<uint16_t>(c.width);
-      spec.band_height = 3;
-      builder.Element(11, test::DeepmapUnit(spec, streams));
+      recipe.dmp2 = true;
+      recipe.width = static_cast<uint16_t>(c.width);
+      recipe.band_height = 3;
+      builder.Element(11, test::DeepmapUnit(recipe, streams));
     }
     Decoded d = DecodeRecord(builder.Build());
     ASSERT_TRUE(d.ok) << "errno " << d.code;
@@ -456,10 +458,10 @@ TEST(CSIDecodeNewerMethods, RefusesUnitsThatDoNotHoldTogether) {
   // Valid bases: a 2 x 2 "BGRA" picture as method 10 (one chunk), method 11
   // and method 8; each case breaks one thing.
   const Bytes plain16 = Bytes(16, 0x40);
-  auto dmap = [](DeepmapSpec spec, const std::vector<Bytes>& planes) {
+  auto dmap = [](DeepmapSpec recipe, const std::vector<Bytes>& planes) {
     std::vector<Bytes> streams;
     for (const Bytes& p : planes) streams.push_back(test::Compress(StreamForm::LzfseRaw, p));
-    return test::DeepmapUnit(spec, streams);
+    return test::DeepmapUnit(recipe, streams);
   };
   auto m10 = [&](const Bytes& unit, uint32_t rows = 2, const char* format = "BGRA") {
     return CSIRecordBuilder()
@@ -591,9 +593,9 @@ TEST(CSIDecodeNewerMethods, RefusesUnitsThatDoNotHoldTogether) {
 TEST(CSIDecodeNewerMethods, AllocationFailuresGiveENOMEMAndNoPixels) {
   // Two tiles, the second LZFSE-compressed: pixels, planes, rows and the
   // LZFSE work area are all allocated.
-  DeepmapSpec spec;
-  spec.method = 2;
-  spec.format = 2;
+  DeepmapSpec recipe;
+  recipe.method = 2;
+  recipe.format = 2;
   const auto planes = [](uint32_t w) {
     return test::PredictivePlanes(Bytes(w, 255), {0}, std::vector<int32_t>(w, 3), 8);
   };
@@ -604,8 +606,8 @@ TEST(CSIDecodeNewerMethods, AllocationFailuresGiveENOMEMAndNoPixels) {
           .BytesPerLine(600)
           .ChunkedElement(
               10,
-              {{1, test::DeepmapUnit(spec, {test::Compress(StreamForm::LzvnLiteral, planes(256)),
-                                            test::Compress(StreamForm::LzfseRaw, planes(44))})}},
+              {{1, test::DeepmapUnit(recipe, {test::Compress(StreamForm::LzvnLiteral, planes(256)),
+                                              test::Compress(StreamForm::LzfseRaw, planes(44))})}},
               1)
           .Build();
   const BOMBlock block = test::BlockOf(record);

@@ -170,7 +170,7 @@ Outcome Replace(BOMBlock& block, const std::string& picture, int32_t x, int32_t 
 TEST(CSIReplace, FullReplacementKeepsMethodChunksAndLayout) {
   struct Case {
     const char* name;
-    RecordSpec spec;
+    RecordSpec recipe;
   };
   const Case cases[] = {
       {"gzip, 4 chunks", {.method = 2, .chunks = 4}},
@@ -184,7 +184,7 @@ TEST(CSIReplace, FullReplacementKeepsMethodChunksAndLayout) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::TempDir dir;
-    const RecordSpec& s = c.spec;
+    const RecordSpec& s = c.recipe;
     const Bytes before = Canonical(s).Build();
     Record r(before);
     const Bytes picture = Pattern(s.width, s.height, 4, 200);
@@ -521,9 +521,9 @@ TEST(CSIReplaceCommand, ReplacesEveryPictureOfThatSizeAndSaves) {
   const RecordSpec larger{.width = 120, .height = 120, .method = 4, .chunks = 4, .seed = 7};
   const Bytes undecodable = test::Patched(Canonical(RecordSpec{.width = 60, .height = 60}).Build(),
                                           test::PutU32LE(288 + 8, 7));
-  test::CatalogFileSpec spec;
-  spec.facets = {{"AppIcon", test::FacetPairs(85, 220, 1)}};
-  spec.renditions = {
+  test::CatalogFileSpec recipe;
+  recipe.facets = {{"AppIcon", test::FacetPairs(85, 220, 1)}};
+  recipe.renditions = {
       {test::DefaultKey({{17, 1}, {12, 1}, {9, 3}}), Canonical(icon).Build()},
       {test::DefaultKey({{12, 1}, {15, 1}, {1, 9}, {2, 181}}), Canonical(atlas).Build()},
       {test::DefaultKey({{17, 1}, {12, 1}, {9, 1}}), Canonical(small).Build()},
@@ -531,7 +531,7 @@ TEST(CSIReplaceCommand, ReplacesEveryPictureOfThatSizeAndSaves) {
       {test::DefaultKey({{17, 1}, {12, 3}, {9, 4}}), undecodable},
   };
   test::CatalogFileLayout layout;
-  const Bytes file = test::BuildCatalogFile(spec, &layout);
+  const Bytes file = test::BuildCatalogFile(recipe, &layout);
   const Bytes picture = Pattern(57, 57, 4, 77);
   WritePicture("p.png", picture, 57, 57);
 
@@ -577,10 +577,10 @@ TEST(CSIReplaceCommand, ReplacesEveryPictureOfThatSizeAndSaves) {
 TEST(CSIReplaceCommand, LargestPictureIsStoredOpaque) {
   test::TempDir dir;
   const RecordSpec store{.width = 1024, .height = 1024, .method = 4, .chunks = 4};
-  test::CatalogFileSpec spec;
-  spec.renditions = {{test::DefaultKey({{12, 1}, {15, 6}}), Canonical(store).Build()}};
+  test::CatalogFileSpec recipe;
+  recipe.renditions = {{test::DefaultKey({{12, 1}, {15, 6}}), Canonical(store).Build()}};
   test::CatalogFileLayout layout;
-  const Bytes file = test::BuildCatalogFile(spec, &layout);
+  const Bytes file = test::BuildCatalogFile(recipe, &layout);
   Bytes picture = Pattern(1024, 1024, 4, 11);
   for (size_t i = 3; i < picture.size(); i += 8) picture[i] = 0;  // every other pixel clear
   WritePicture("p.png", picture, 1024, 1024);
@@ -596,9 +596,9 @@ TEST(CSIReplaceCommand, LargestPictureIsStoredOpaque) {
 }
 
 TEST(CSIReplaceCommand, PictureAndSaveFailures) {
-  test::CatalogFileSpec spec;
-  spec.renditions = {{test::DefaultKey({{12, 1}}), Canonical(RecordSpec{}).Build()}};
-  const Bytes file = test::BuildCatalogFile(spec);
+  test::CatalogFileSpec recipe;
+  recipe.renditions = {{test::DefaultKey({{12, 1}}), Canonical(RecordSpec{}).Build()}};
+  const Bytes file = test::BuildCatalogFile(recipe);
   struct Case {
     const char* name;
     const char* picture;

@@ -125,10 +125,10 @@ std::string ImageEntry(const std::string& idiom, const std::string& file, bool c
 
 // A group "G" (facet 1) and reference images "A" (2) and "B" (3).
 CatalogFileSpec GroupSpec() {
-  CatalogFileSpec spec;
-  spec.facets = {
+  CatalogFileSpec recipe;
+  recipe.facets = {
       {"G", FacetPairs(85, 206, 1)}, {"A", FacetPairs(85, 181, 2)}, {"B", FacetPairs(85, 181, 3)}};
-  return spec;
+  return recipe;
 }
 
 const Bytes kPixels = test::PatternPixels(2, 2, 2, 9);
@@ -202,10 +202,10 @@ TEST(DecompileAR, GroupsAndImagesLineByLine) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     test::TempDir dir;
-    CatalogFileSpec spec = GroupSpec();
-    spec.renditions = c.renditions;
+    CatalogFileSpec recipe = GroupSpec();
+    recipe.renditions = c.renditions;
     test::CatalogFileLayout layout;
-    const Output r = Decompile(test::BuildCatalogFile(spec, &layout));
+    const Output r = Decompile(test::BuildCatalogFile(recipe, &layout));
     std::string err = c.err;
     for (size_t at; (at = err.find("[@")) != std::string::npos;) {
       const size_t i = static_cast<size_t>(err[at + 2] - '0');
@@ -227,10 +227,10 @@ TEST(DecompileAR, GroupsAndImagesLineByLine) {
 
 TEST(DecompileAR, PicturesKeepGrayAndAlpha) {
   test::TempDir dir;
-  CatalogFileSpec spec = GroupSpec();
-  spec.renditions = {{GroupKey(1), GroupRecord({"A"})},
-                     {ImageKey(2, 0), ImageRecord("pic.png", kPixels)}};
-  Decompile(test::BuildCatalogFile(spec));
+  CatalogFileSpec recipe = GroupSpec();
+  recipe.renditions = {{GroupKey(1), GroupRecord({"A"})},
+                       {ImageKey(2, 0), ImageRecord("pic.png", kPixels)}};
+  Decompile(test::BuildCatalogFile(recipe));
   Image image;
   ASSERT_TRUE(
       Image_ReadFile("Out.xcassets/G.arresourcegroup/A.arreferenceimage/pic.png", "MA", image));
@@ -287,9 +287,9 @@ TEST(DecompileAR, GroupsThatCannotBeRebuilt) {
         at = slash == std::string::npos ? slash : slash + 1;
       }
     }
-    CatalogFileSpec spec = GroupSpec();
-    spec.renditions = c.renditions;
-    const Output r = Decompile(test::BuildCatalogFile(spec));
+    CatalogFileSpec recipe = GroupSpec();
+    recipe.renditions = c.renditions;
+    const Output r = Decompile(test::BuildCatalogFile(recipe));
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(test::ListTree(dir.path()), c.tree);
   }
@@ -356,25 +356,25 @@ TEST(DecompileAR, HostileNameLists) {
     std::filesystem::remove_all(dir.Path("work"));
     ASSERT_EQ(mkdir(dir.Path("work").c_str(), 0777), 0);
     ASSERT_EQ(chdir(dir.Path("work").c_str()), 0);
-    CatalogFileSpec spec;
-    spec.facets = {{"G", FacetPairs(85, 206, 1)},
-                   {"A", FacetPairs(85, 181, 2)},
-                   {"../A", FacetPairs(85, 181, 3)},
-                   {"..\\A", FacetPairs(85, 181, 4)},
-                   {absolute, FacetPairs(85, 181, 5)}};
-    spec.renditions = {{GroupKey(1), CSIRecordBuilder()
-                                         .PixelFormat("")
-                                         .Layout(1005)
-                                         .Name("CoreStructuredImage")
-                                         .Composition(0, 0.0f)
-                                         .Orientation(1)
-                                         .Subblock(1013, c.list)
-                                         .Build()}};
+    CatalogFileSpec recipe;
+    recipe.facets = {{"G", FacetPairs(85, 206, 1)},
+                     {"A", FacetPairs(85, 181, 2)},
+                     {"../A", FacetPairs(85, 181, 3)},
+                     {"..\\A", FacetPairs(85, 181, 4)},
+                     {absolute, FacetPairs(85, 181, 5)}};
+    recipe.renditions = {{GroupKey(1), CSIRecordBuilder()
+                                           .PixelFormat("")
+                                           .Layout(1005)
+                                           .Name("CoreStructuredImage")
+                                           .Composition(0, 0.0f)
+                                           .Orientation(1)
+                                           .Subblock(1013, c.list)
+                                           .Build()}};
     for (uint16_t id = 2; id <= 5; ++id) {
-      spec.renditions.push_back({ImageKey(id, 0), ImageRecord("pic.png", kPixels)});
+      recipe.renditions.push_back({ImageKey(id, 0), ImageRecord("pic.png", kPixels)});
     }
     test::CatalogFileLayout layout;
-    const Output r = Decompile(test::BuildCatalogFile(spec, &layout));
+    const Output r = Decompile(test::BuildCatalogFile(recipe, &layout));
     const std::string where = "[" + std::to_string(layout.rendition_key[0]) + ":" +
                               std::to_string(layout.rendition_value[0]) + "]";
     std::string err = c.malformed ? "Warning: AR resource group 'G' has a malformed names list "

@@ -102,11 +102,11 @@ constexpr char kTail[] =
 struct IconSet {
   Bytes atlas = test::PatternPixels(10, 8, 4, 1);
   Bytes image = test::PatternPixels(3, 3, 4, 100);
-  CatalogFileSpec spec;
+  CatalogFileSpec recipe;
 
   IconSet() {
-    spec.facets = {{"AppIcon", FacetPairs(85, 220, 1)}};
-    spec.renditions = {
+    recipe.facets = {{"AppIcon", FacetPairs(85, 220, 1)}};
+    recipe.renditions = {
         {test::PackedKey(1, 1, 0), test::PackedRecord(10, 8, 100, atlas)},
         {DefaultKey({{15, 1}, {17, 1}, {1, 85}, {2, 218}}), test::ScalingRecord("AppIcon")},
         {test::IconKey(1, 1, 1, 1),
@@ -119,7 +119,7 @@ struct IconSet {
 TEST(Decompile, IconSetGivesContentsEntriesAndPictures) {
   test::TempDir dir;
   IconSet set;
-  const Output r = Decompile(test::BuildCatalogFile(set.spec));
+  const Output r = Decompile(test::BuildCatalogFile(set.recipe));
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.out, "\nDecompiling in.car to Out.xcassets...\n");
   EXPECT_EQ(r.err, "");
@@ -157,13 +157,13 @@ TEST(Decompile, WorkingDirectoryIsKeptAndExistingOutputReused) {
   ASSERT_EQ(mkdir("Out.xcassets", 0777), 0);
   test::WriteFileText("Out.xcassets/keep.txt", "x");
   IconSet set;
-  EXPECT_TRUE(Decompile(test::BuildCatalogFile(set.spec)).ok);
+  EXPECT_TRUE(Decompile(test::BuildCatalogFile(set.recipe)).ok);
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(std::string(cwd), dir.path());
   EXPECT_TRUE(test::FileExists("Out.xcassets/keep.txt"));
   // A second run overwrites file by file.
-  EXPECT_TRUE(Decompile(test::BuildCatalogFile(set.spec)).ok);
+  EXPECT_TRUE(Decompile(test::BuildCatalogFile(set.recipe)).ok);
   EXPECT_TRUE(test::FileExists("Out.xcassets/AppIcon.appiconset/Icon-167.png"));
 }
 
@@ -200,12 +200,12 @@ TEST(Decompile, SkippedRenditionsAndTheCommaRule) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::TempDir dir;
-    CatalogFileSpec spec;
-    spec.facets = {{"AppIcon", FacetPairs(85, 220, 1)}};
-    spec.renditions = {{test::IconKey(1, 1, 1, 0), test::ImageRecord("a.png", 2, 2, 100, pixels)},
-                       c.last};
+    CatalogFileSpec recipe;
+    recipe.facets = {{"AppIcon", FacetPairs(85, 220, 1)}};
+    recipe.renditions = {{test::IconKey(1, 1, 1, 0), test::ImageRecord("a.png", 2, 2, 100, pixels)},
+                         c.last};
     test::CatalogFileLayout layout;
-    const Output r = Decompile(test::BuildCatalogFile(spec, &layout));
+    const Output r = Decompile(test::BuildCatalogFile(recipe, &layout));
     EXPECT_EQ(r.err, WithRef(c.err, layout, 1));
     EXPECT_EQ(test::ReadFileText("Out.xcassets/AppIcon.appiconset/Contents.json"),
               std::string("{\n"
@@ -314,16 +314,16 @@ TEST(Decompile, EntryLines) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::TempDir dir;
-    CatalogFileSpec spec;
-    spec.key_format = c.key_format;
-    spec.facets = {{"AppIcon", FacetPairs(85, 220, 1)}};
+    CatalogFileSpec recipe;
+    recipe.key_format = c.key_format;
+    recipe.facets = {{"AppIcon", FacetPairs(85, 220, 1)}};
     AttributePairs key = c.key;
     key.insert(key.end(), {{17, 1}, {1, 85}, {2, 220}});
-    spec.renditions = {{test::KeyInFormat(c.key_format, key),
-                        test::ImageRecord("icon.png", c.width, c.height, c.scale,
-                                          test::PatternPixels(c.width, c.height, 4, 3))}};
+    recipe.renditions = {{test::KeyInFormat(c.key_format, key),
+                          test::ImageRecord("icon.png", c.width, c.height, c.scale,
+                                            test::PatternPixels(c.width, c.height, 4, 3))}};
     test::CatalogFileLayout layout;
-    const Output r = Decompile(test::BuildCatalogFile(spec, &layout));
+    const Output r = Decompile(test::BuildCatalogFile(recipe, &layout));
     EXPECT_EQ(r.err, WithRef(c.err, layout, 0));
     EXPECT_EQ(test::ReadFileText("Out.xcassets/AppIcon.appiconset/Contents.json"),
               std::string("{\n    \"images\": [\n        {\n") + c.lines +
@@ -370,11 +370,11 @@ TEST(Decompile, RenditionImageFileNames) {
 }
 
 TEST(Decompile, FindPackedAsset) {
-  CatalogFileSpec spec;
+  CatalogFileSpec recipe;
   const Bytes px = test::PatternPixels(2, 2, 4, 0);
   Bytes named_other = test::PackedRecord(2, 2, 100, px);
   std::memcpy(named_other.data() + test::kCSINameAt, "ZZZZPackedAsseT-", 16);
-  spec.renditions = {
+  recipe.renditions = {
       {test::PackedKey(1, 1, 0), test::PackedRecord(2, 2, 100, px)},  // 0
       {test::PackedKey(0, 1, 1), test::PackedRecord(2, 2, 100, px)},  // 1: any idiom
       {test::PackedKey(2, 2, 0), test::PackedRecord(2, 2, 200, px)},  // 2
@@ -389,7 +389,7 @@ TEST(Decompile, FindPackedAsset) {
     uint32_t scale;
     int32_t idiom, pack;
     uint32_t ordinal;
-    int expected;  // position in spec.renditions, -1 none
+    int expected;  // position in recipe.renditions, -1 none
   };
   const Case cases[] = {
       {"exact", 100, 1, 0, 0, 0},
@@ -407,9 +407,9 @@ TEST(Decompile, FindPackedAsset) {
   // chained leaves: every leaf is searched.
   for (const uint32_t leaves : {1u, 3u}) {
     SCOPED_TRACE(leaves);
-    spec.renditions_shape.leaves = leaves;
+    recipe.renditions_shape.leaves = leaves;
     test::CatalogFileLayout layout;
-    const Bytes file = test::BuildCatalogFile(spec, &layout);
+    const Bytes file = test::BuildCatalogFile(recipe, &layout);
     AssetsCatalog catalog;
     ASSERT_TRUE(AssetsCatalog_LoadFromBytes(catalog, file, "t.car"));
     for (const Case& c : cases) {
@@ -455,9 +455,9 @@ TEST(Decompile, FacetKindsAndClosingNote) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     test::TempDir dir;
-    CatalogFileSpec spec;
-    spec.facets = c.facets;
-    const Output r = Decompile(test::BuildCatalogFile(spec));
+    CatalogFileSpec recipe;
+    recipe.facets = c.facets;
+    const Output r = Decompile(test::BuildCatalogFile(recipe));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.out, c.note ? head + note : head);
     EXPECT_EQ(r.err, c.err);
@@ -467,7 +467,7 @@ TEST(Decompile, FacetKindsAndClosingNote) {
 
 TEST(Decompile, FailedWrites) {
   IconSet set;
-  const Bytes file = test::BuildCatalogFile(set.spec);
+  const Bytes file = test::BuildCatalogFile(set.recipe);
   {
     SCOPED_TRACE("output directory is a file");
     test::TempDir dir;
@@ -507,12 +507,12 @@ TEST(Decompile, FailedWrites) {
     SCOPED_TRACE("pictures that do not decode keep their entries");
     test::TempDir dir;
     IconSet broken;
-    broken.spec.renditions[0].value = test::Patched(
-        broken.spec.renditions[0].value, test::PutU32LE(test::kCSIPixelFormatAt, 0x47455050));
+    broken.recipe.renditions[0].value = test::Patched(
+        broken.recipe.renditions[0].value, test::PutU32LE(test::kCSIPixelFormatAt, 0x47455050));
     // An element method that does not decode.
-    broken.spec.renditions[3].value =
-        test::Patched(broken.spec.renditions[3].value, test::PutU32LE(184 + 104 + 8, 7));
-    const Output r = Decompile(test::BuildCatalogFile(broken.spec));
+    broken.recipe.renditions[3].value =
+        test::Patched(broken.recipe.renditions[3].value, test::PutU32LE(184 + 104 + 8, 7));
+    const Output r = Decompile(test::BuildCatalogFile(broken.recipe));
     EXPECT_EQ(r.err,
               "Warning: failed to extract image for rendition 'Icon-Small.png'\n"
               "Warning: failed to extract image for rendition 'Icon-167.png'\n");
@@ -525,9 +525,9 @@ TEST(Decompile, FailedWrites) {
     SCOPED_TRACE("reference outside its atlas");
     test::TempDir dir;
     IconSet outside;
-    outside.spec.renditions[2].value =
+    outside.recipe.renditions[2].value =
         test::ReferenceRecord("Icon-Small.png", 3, 100, 8, 2, kPackPairs1x);
-    const Output r = Decompile(test::BuildCatalogFile(outside.spec));
+    const Output r = Decompile(test::BuildCatalogFile(outside.recipe));
     EXPECT_EQ(r.err, "Warning: failed to extract image for rendition 'Icon-Small.png'\n");
     EXPECT_FALSE(test::FileExists("Out.xcassets/AppIcon.appiconset/Icon-Small.png"));
   }
@@ -540,19 +540,19 @@ TEST(Decompile, HostileNamesStayInside) {
   ASSERT_EQ(chdir("work"), 0);
   const std::string absolute = dir.Path("abs");
   const std::string long_name(300, 'L');
-  CatalogFileSpec spec;
-  spec.facets = {{"../up", FacetPairs(85, 220, 1)},
-                 {absolute, FacetPairs(85, 220, 2)},
-                 {"..\\win", FacetPairs(85, 220, 3)},
-                 {long_name, FacetPairs(85, 220, 4)}};
+  CatalogFileSpec recipe;
+  recipe.facets = {{"../up", FacetPairs(85, 220, 1)},
+                   {absolute, FacetPairs(85, 220, 2)},
+                   {"..\\win", FacetPairs(85, 220, 3)},
+                   {long_name, FacetPairs(85, 220, 4)}};
   const Bytes px = test::PatternPixels(1, 1, 4, 0);
-  spec.renditions = {
+  recipe.renditions = {
       {test::IconKey(1, 1, 1, 0), test::ImageRecord("../../evil.png", 1, 1, 100, px)},
       {test::IconKey(2, 1, 1, 0), test::ImageRecord(dir.Path("abs.png"), 1, 1, 100, px)},
       {test::IconKey(3, 1, 1, 0), test::ImageRecord("..\\..\\win.png", 1, 1, 100, px)},
       {test::IconKey(4, 1, 1, 0), test::ImageRecord(std::string(127, 'r'), 1, 1, 100, px)},
   };
-  const Output r = Decompile(test::BuildCatalogFile(spec));
+  const Output r = Decompile(test::BuildCatalogFile(recipe));
   EXPECT_TRUE(r.ok);
   std::string safe_absolute = absolute;
   for (char& c : safe_absolute) c = c == '/' ? '_' : c;

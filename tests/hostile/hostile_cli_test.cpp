@@ -83,17 +83,17 @@ Bytes PictureRecord(const char* name, uint32_t method, uint32_t chunks, bool gra
 // gray), a packed-image reference, raw data and names that reach for other
 // directories.
 Bytes ValidCatalog() {
-  test::CatalogFileSpec spec;
-  spec.table_count = 0;
-  spec.renditions_node_size = 512;
-  spec.facet_keys_node_size = 256;
-  spec.bitmap_keys_node_size = 128;
-  spec.facets = {{"AppIcon", test::FacetPairs(85, 220, 1)},
-                 {"../Other", test::FacetPairs(85, 220, 2)},
-                 {"Data", test::FacetPairs(85, 181, 3)}};
+  test::CatalogFileSpec recipe;
+  recipe.table_count = 0;
+  recipe.renditions_node_size = 512;
+  recipe.facet_keys_node_size = 256;
+  recipe.bitmap_keys_node_size = 128;
+  recipe.facets = {{"AppIcon", test::FacetPairs(85, 220, 1)},
+                   {"../Other", test::FacetPairs(85, 220, 2)},
+                   {"Data", test::FacetPairs(85, 181, 3)}};
   // (facet id, scale, idiom, record)
-  auto add = [&spec](uint16_t id, uint16_t scale, uint16_t idiom, const Bytes& value) {
-    spec.renditions.push_back({test::DefaultKey({{12, scale}, {15, idiom}, {17, id}}), value});
+  auto add = [&recipe](uint16_t id, uint16_t scale, uint16_t idiom, const Bytes& value) {
+    recipe.renditions.push_back({test::DefaultKey({{12, scale}, {15, idiom}, {17, id}}), value});
   };
   add(1, 1, 1, PictureRecord("Icon.png", 4, 0, false));
   add(1, 2, 1, PictureRecord("Icon@2x.png", 3, 2, false));
@@ -102,7 +102,7 @@ Bytes ValidCatalog() {
   add(2, 2, 2, PictureRecord("sub/dir/Icon@2x.png", 1, 3, true));
   add(2, 3, 2, PictureRecord("/abs/Icon@3x.png", 0, 0, false));
   add(3, 1, 0, RawRecord());
-  return test::BuildCatalogFile(spec);
+  return test::BuildCatalogFile(recipe);
 }
 
 struct Input {

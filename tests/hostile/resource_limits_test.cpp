@@ -175,12 +175,12 @@ std::vector<LimitCase> LimitCases() {
                    test::Patched(good_store, test::PutU32BE(sl.BlockLengthAt(2), 0xFFFFFFF0)),
                    ReadStore, EINVAL});
 
-  test::CatalogFileSpec spec;
-  spec.table_count = 0;
-  spec.facets = {{"AppIcon", test::FacetPairs(85, 220, 1)}};
-  spec.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), test::BytesOf("rendition")}};
+  test::CatalogFileSpec recipe;
+  recipe.table_count = 0;
+  recipe.facets = {{"AppIcon", test::FacetPairs(85, 220, 1)}};
+  recipe.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), test::BytesOf("rendition")}};
   test::CatalogFileLayout cl;
-  const Bytes good_catalog = test::BuildCatalogFile(spec, &cl);
+  const Bytes good_catalog = test::BuildCatalogFile(recipe, &cl);
   const size_t header = cl.DataAt(cl.renditions_tree);
   const size_t node = cl.DataAt(cl.renditions_node);
   const size_t key_format = cl.DataAt(cl.key_format);
@@ -197,7 +197,7 @@ std::vector<LimitCase> LimitCases() {
                    LoadCatalog, EINVAL});
 
   // Trees that lead back into themselves end with a refusal, not a loop.
-  test::CatalogFileSpec branched = spec;
+  test::CatalogFileSpec branched = recipe;
   branched.renditions_shape.leaves = 2;
   test::CatalogFileLayout bl;
   const Bytes branched_catalog = test::BuildCatalogFile(branched, &bl);

@@ -71,31 +71,31 @@ void AppendToVector(png_structp png, png_bytep data, size_t length) {
   out->insert(out->end(), data, data + length);
 }
 
-Bytes EncodePng(const PngSpec& spec) {
+Bytes EncodePng(const PngSpec& recipe) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png)) != 0) std::abort();
   png_set_write_fn(png, &out, AppendToVector, nullptr);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width),
-               static_cast<png_uint_32>(spec.height), spec.bit_depth, spec.color_type,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(recipe.width),
+               static_cast<png_uint_32>(recipe.height), recipe.bit_depth, recipe.color_type,
+               recipe.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty()) {
-    png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+  if (!recipe.palette.empty()) {
+    png_set_PLTE(png, info, recipe.palette.data(), static_cast<int>(recipe.palette.size()));
   }
-  if (!spec.transparency.empty()) {
-    png_set_tRNS(png, info, spec.transparency.data(), static_cast<int>(spec.transparency.size()),
-                 nullptr);
+  if (!recipe.transparency.empty()) {
+    png_set_tRNS(png, info, recipe.transparency.data(),
+                 static_cast<int>(recipe.transparency.size()), nullptr);
   }
-  if (spec.transparent_gray >= 0) {
+  if (recipe.transparent_gray >= 0) {
     png_color_16 gray = {};
-    gray.gray = static_cast<png_uint_16>(spec.transparent_gray);
+    gray.gray = static_cast<png_uint_16>(recipe.transparent_gray);
     png_set_tRNS(png, info, nullptr, 0, &gray);
   }
   png_write_info(png, info);
   std::vector<png_bytep> rows;
-  for (const Bytes& r : spec.rows) rows.push_back(const_cast<png_bytep>(r.data()));
+  for (const Bytes& r : recipe.rows) rows.push_back(const_cast<png_bytep>(r.data()));
   png_write_image(png, rows.data());
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
@@ -221,7 +221,7 @@ TEST(ImageFile, ReadsPngColorTypes) {
   const std::vector<png_color> palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}};
   struct Case {
     const char* name;
-    PngSpec spec;
+    PngSpec recipe;
     const char* format;
     Bytes expected;  // row 0 of the image
   };
@@ -256,12 +256,12 @@ TEST(ImageFile, ReadsPngColorTypes) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    WriteBytes("picture.png", EncodePng(c.spec));
+    WriteBytes("picture.png", EncodePng(c.recipe));
     Image image;
     ASSERT_TRUE(Image_ReadFile("picture.png", c.format, image)) << errno;
     PixelLayout layout;
     ASSERT_TRUE(PixelFormat_Parse(c.format, layout));
-    EXPECT_EQ(image.width, c.spec.width);
+    EXPECT_EQ(image.width, c.recipe.width);
     EXPECT_EQ(image.height, 1);
     EXPECT_EQ(image.stride, 32);
     EXPECT_EQ(image.pixels.size, 32u);
@@ -270,15 +270,15 @@ TEST(ImageFile, ReadsPngColorTypes) {
 }
 
 TEST(ImageFile, ReadsInterlacedPng) {
-  PngSpec spec{13, 11, PNG_COLOR_TYPE_RGB, 8, true};
+  PngSpec recipe{13, 11, PNG_COLOR_TYPE_RGB, 8, true};
   for (int y = 0; y < 11; ++y) {
     Bytes row;
     for (int x = 0; x < 13; ++x) {
       for (int c = 0; c < 3; ++c) row.push_back(Noise(x, y, c));
     }
-    spec.rows.push_back(row);
+    recipe.rows.push_back(row);
   }
-  const Bytes file = EncodePng(spec);
+  const Bytes file = EncodePng(recipe);
   Image image;
   ASSERT_TRUE(Image_ReadMemory(file, ImageFileType::Png, "RGBA", image));
   for (int y = 0; y < 11; ++y) {

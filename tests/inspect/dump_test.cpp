@@ -195,9 +195,9 @@ CSIRecordBuilder Picture(const char* name) {
 
 // A rendition of every kind the extraction treats differently.
 test::CatalogFileSpec DumpSpec() {
-  test::CatalogFileSpec spec;
-  spec.table_count = 0;
-  spec.facets = {{"Icons", test::FacetPairs(85, 220, 1)}};
+  test::CatalogFileSpec recipe;
+  recipe.table_count = 0;
+  recipe.facets = {{"Icons", test::FacetPairs(85, 220, 1)}};
   const Bytes gray = CSIRecordBuilder()
                          .Size(2, 1)
                          .PixelFormat(" 8AG")
@@ -229,10 +229,10 @@ test::CatalogFileSpec DumpSpec() {
       scaling,
   };
   for (size_t i = 0; i < values.size(); ++i) {
-    spec.renditions.push_back(
+    recipe.renditions.push_back(
         {test::DefaultKey({{17, 1}, {15, static_cast<uint16_t>(i + 1)}}), values[i]});
   }
-  return spec;
+  return recipe;
 }
 
 // The dump fixture, loaded, with the block index of each rendition value.
@@ -468,20 +468,20 @@ void InInner(const test::TempDir& outer, Run run) {
 // Names and labels that try to leave the working directory: every file of
 // both commands lands directly in it.
 TEST_F(DumpTest, HostileNamesStayInTheWorkingDirectory) {
-  test::CatalogFileSpec spec;
+  test::CatalogFileSpec recipe;
   const char* const kNames[] = {"../escape",     "../../deeper/escape",
                                 "sub/dir/name",  "..\\win",
                                 "/tmp/absolute", "..",
                                 "../x.png",      "./../y"};
   uint16_t n = 0;
   for (const char* name : kNames) {
-    spec.renditions.push_back({test::DefaultKey({{17, 1}, {15, ++n}}), Picture(name).Build()});
-    spec.renditions.push_back(
+    recipe.renditions.push_back({test::DefaultKey({{17, 1}, {15, ++n}}), Picture(name).Build()});
+    recipe.renditions.push_back(
         {test::DefaultKey({{17, 2}, {15, ++n}}),
          CSIRecordBuilder().PixelFormat("DATA").Name(name).RawData(BytesOf(kNotesText)).Build()});
   }
   test::CatalogFileLayout layout;
-  const Bytes file = test::BuildCatalogFile(spec, &layout);
+  const Bytes file = test::BuildCatalogFile(recipe, &layout);
   AssetsCatalog catalog;
   ASSERT_TRUE(AssetsCatalog_LoadFromBytes(catalog, file, "hostile.car"));
   ASSERT_TRUE(BOMStore_NameBlock(catalog.store, static_cast<int32_t>(layout.rendition_key[0]),
@@ -509,7 +509,7 @@ TEST_F(DumpTest, HostileNamesStayInTheWorkingDirectory) {
     ASSERT_EQ(path.rfind("inner/", 0), 0u);
     EXPECT_EQ(path.find('/', 6), std::string::npos);
   }
-  EXPECT_EQ(files, catalog.store.count + spec.renditions.size());
+  EXPECT_EQ(files, catalog.store.count + recipe.renditions.size());
   const std::string inner = outer.Path("inner");
   EXPECT_TRUE(test::FileExists(inner + "/hostile-block" + std::to_string(layout.rendition_key[0]) +
                                "-.._.._label.bin"));
@@ -709,7 +709,7 @@ const std::string kHeifData = std::string("\0\0\0\x18", 4) + "ftypheic stands fo
 const std::string kPngData = "\x89PNG\r\n\x1a\n stands for a picture";
 
 test::CatalogFileSpec NewerRawSpec() {
-  test::CatalogFileSpec spec;
+  test::CatalogFileSpec recipe;
   const std::vector<Bytes> values = {
       CSIRecordBuilder()
           .PixelFormat(" GVS")
@@ -734,10 +734,10 @@ test::CatalogFileSpec NewerRawSpec() {
           .Build(),
   };
   for (size_t i = 0; i < values.size(); ++i) {
-    spec.renditions.push_back(
+    recipe.renditions.push_back(
         {test::DefaultKey({{17, 1}, {15, static_cast<uint16_t>(i + 1)}}), values[i]});
   }
-  return spec;
+  return recipe;
 }
 
 // Both commands write compressed documents decoded and name documents and

@@ -133,10 +133,10 @@ TEST(InfoTest, RenditionLines) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    test::CatalogFileSpec spec;
-    spec.renditions = {{test::DefaultKey(c.key), c.value}};
+    test::CatalogFileSpec recipe;
+    recipe.renditions = {{test::DefaultKey(c.key), c.value}};
     AssetsCatalog catalog;
-    test::LoadCatalog(spec, catalog);
+    test::LoadCatalog(recipe, catalog);
     EXPECT_EQ(Info(catalog, false), std::string(kHead) + c.line);
   }
 }
@@ -144,10 +144,11 @@ TEST(InfoTest, RenditionLines) {
 // A value block ahead of every key uses -1 for the remembered values; a key
 // with no value after it still ends its line.
 TEST(InfoTest, UnpairedBlocks) {
-  test::CatalogFileSpec spec;
-  spec.renditions = {{test::DefaultKey({{15, 1}, {17, 5}}), CSIRecordBuilder().Name("x").Build()}};
+  test::CatalogFileSpec recipe;
+  recipe.renditions = {
+      {test::DefaultKey({{15, 1}, {17, 5}}), CSIRecordBuilder().Name("x").Build()}};
   AssetsCatalog catalog;
-  test::LoadCatalog(spec, catalog);
+  test::LoadCatalog(recipe, catalog);
   const Bytes early = CSIRecordBuilder().Size(1, 1).Name("early").Orientation(1).Build();
   {
     test::CaptureStream err(2);  // the store warns about block 0

@@ -31,13 +31,13 @@ Bytes Counting(size_t count, uint8_t first) {
 }  // namespace
 
 CatalogFileSpec AllKindsSpec(uint32_t table_count) {
-  CatalogFileSpec spec;
-  spec.table_count = table_count;
-  spec.uuid = {0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 0x4d, 0xef,
-               0x80, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
-  spec.checksum = 0xdeadbeef;
-  spec.author = "tester";
-  spec.facets = {{"AppIcon", FacetPairs(85, 220, 1)}, {"Gray", FacetPairs(85, 181, 2)}};
+  CatalogFileSpec recipe;
+  recipe.table_count = table_count;
+  recipe.uuid = {0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 0x4d, 0xef,
+                 0x80, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
+  recipe.checksum = 0xdeadbeef;
+  recipe.author = "tester";
+  recipe.facets = {{"AppIcon", FacetPairs(85, 220, 1)}, {"Gray", FacetPairs(85, 181, 2)}};
 
   // Opaque BGRA pixels in one uncompressed stream.
   const Bytes bitmap = CSIRecordBuilder()
@@ -116,7 +116,7 @@ CatalogFileSpec AllKindsSpec(uint32_t table_count) {
                             .Payload(Join({BytesOf("ABCD"), Counting(12, 0x70)}))
                             .Build();
 
-  spec.renditions = {
+  recipe.renditions = {
       {DefaultKey({{12, 2}, {15, 1}, {17, 1}, {1, 85}, {2, 220}, {9, 1}}), bitmap},
       {DefaultKey({{12, 1}, {15, 2}, {17, 2}, {1, 85}, {2, 181}}), gray},
       {DefaultKey({{12, 2}, {15, 6}, {17, 1}, {1, 85}, {2, 220}, {9, 3}}), reference},
@@ -125,11 +125,11 @@ CatalogFileSpec AllKindsSpec(uint32_t table_count) {
       {DefaultKey({{15, 4}, {17, 9}, {12, 3}}), pdf},
       {DefaultKey({{15, 9}, {17, 9}}), unknown},
   };
-  return spec;
+  return recipe;
 }
 
-void LoadCatalog(const CatalogFileSpec& spec, AssetsCatalog& catalog) {
-  const Bytes file = BuildCatalogFile(spec);
+void LoadCatalog(const CatalogFileSpec& recipe, AssetsCatalog& catalog) {
+  const Bytes file = BuildCatalogFile(recipe);
   ASSERT_TRUE(AssetsCatalog_LoadFromBytes(catalog, file, "test.car"));
 }
 

@@ -33,6 +33,6 @@ CatalogFileSpec AllKindsSpec(uint32_t table_count);
 // Renditions, facets and keys whose counts and lengths run past their blocks.
 
 // Builds and loads a catalog (test failure when it does not load).
-void LoadCatalog(const CatalogFileSpec& spec, AssetsCatalog& catalog);
+void LoadCatalog(const CatalogFileSpec& recipe, AssetsCatalog& catalog);
 
 }  // namespace skarvel::test

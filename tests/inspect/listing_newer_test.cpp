@@ -159,13 +159,13 @@ Bytes Key(uint16_t appearance, uint16_t scale, uint16_t facet, uint16_t part) {
 }
 
 CatalogFileSpec NewerSpec() {
-  CatalogFileSpec spec;
-  spec.key_format = kFormat;
-  spec.coreui_version = 969;
-  spec.storage_version = 17;
-  spec.facets = {{"AppIcon", test::FacetPairs(85, 220, kIcon)},
-                 {"Colors", test::FacetPairs(85, 217, kColors)}};
-  spec.renditions = {
+  CatalogFileSpec recipe;
+  recipe.key_format = kFormat;
+  recipe.coreui_version = 969;
+  recipe.storage_version = 17;
+  recipe.facets = {{"AppIcon", test::FacetPairs(85, 220, kIcon)},
+                   {"Colors", test::FacetPairs(85, 217, kColors)}};
+  recipe.renditions = {
       {Key(0, 2, kIcon, 220), CSIRecordBuilder()
                                   .Size(1, 1)
                                   .PixelFormat("WBGR")
@@ -218,12 +218,12 @@ CatalogFileSpec NewerSpec() {
                                     .PayloadSize(184 + 16 + 80)
                                     .Build()},
   };
-  spec.bitmap_keys_from_facets = false;
-  spec.bitmap_keys = {{kIcon, test::BitmapKeyBytes({7, 14, 2, 1, 1, 5})},
-                      {kColors, test::BitmapKeyBytes({1, 15, 4, 1, 1, 5})}};
-  spec.renditions_shape = CatalogTreeShape{29, 12, 2};
-  spec.facet_keys_shape = CatalogTreeShape{29, 0xFFFFFFFF, 1};
-  spec.bitmap_keys_shape = CatalogTreeShape{29, 0, 1};
+  recipe.bitmap_keys_from_facets = false;
+  recipe.bitmap_keys = {{kIcon, test::BitmapKeyBytes({7, 14, 2, 1, 1, 5})},
+                        {kColors, test::BitmapKeyBytes({1, 15, 4, 1, 1, 5})}};
+  recipe.renditions_shape = CatalogTreeShape{29, 12, 2};
+  recipe.facet_keys_shape = CatalogTreeShape{29, 0xFFFFFFFF, 1};
+  recipe.bitmap_keys_shape = CatalogTreeShape{29, 0, 1};
   Bytes any, dark;
   test::AppendU16LE(any, 0);
   test::AppendU16LE(dark, 1);
@@ -235,7 +235,7 @@ CatalogFileSpec NewerSpec() {
   test::AppendF32LE(six, 6.0f);
   Bytes workaround(4 * kFormat.size(), 0);
   test::PutU32LE(4 * 5, 24)(workaround);
-  spec.extra_trees = {
+  recipe.extra_trees = {
       {"APPEARANCEKEYS",
        {{BytesOf("UIAppearanceAny"), any}, {BytesOf("UIAppearanceDark"), dark}},
        CatalogTreeShape{29, 0xFFFFFFFF, 1},
@@ -244,9 +244,9 @@ CatalogFileSpec NewerSpec() {
       {"FONTSIZES", {{size_key, six}}, {}, 4096},
       {"GLYPHS", {{BytesOf("glyph"), Bytes{1, 2, 3}}}, {}, 4096},
   };
-  spec.extra_blocks = {{"CARGLOBALS", BytesOf("bplist00")}, {"KEYFORMATWORKAROUND", workaround}};
-  spec.table_count = 0;
-  return spec;
+  recipe.extra_blocks = {{"CARGLOBALS", BytesOf("bplist00")}, {"KEYFORMATWORKAROUND", workaround}};
+  recipe.table_count = 0;
+  return recipe;
 }
 
 std::string List(const AssetsCatalog& catalog) {
@@ -308,11 +308,11 @@ TEST(ListingNewerTest, TruncatedNewerRecordsPrintSafely) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    CatalogFileSpec spec;
-    spec.facets = {{"Icon", test::FacetPairs(85, 220, 1)}};
-    spec.renditions = {{test::DefaultKey({{17, 1}}), c.record}};
+    CatalogFileSpec recipe;
+    recipe.facets = {{"Icon", test::FacetPairs(85, 220, 1)}};
+    recipe.renditions = {{test::DefaultKey({{17, 1}}), c.record}};
     AssetsCatalog catalog;
-    test::LoadCatalog(spec, catalog);
+    test::LoadCatalog(recipe, catalog);
     const std::string text = List(catalog);
     EXPECT_NE(text.find(c.line), std::string::npos) << text;
     EXPECT_NE(text.find("+ ??? TRUNCATED DATA\n"), std::string::npos) << text;

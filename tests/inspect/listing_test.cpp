@@ -41,10 +41,10 @@ TEST(ListingTest, AllSwitchAddsEmptyBlocks) {
 
 // One rendition record alone in a catalog, listed; returns the listing.
 std::string ListRecord(const Bytes& record) {
-  test::CatalogFileSpec spec;
-  spec.renditions = {{test::DefaultKey({{17, 1}}), record}};
+  test::CatalogFileSpec recipe;
+  recipe.renditions = {{test::DefaultKey({{17, 1}}), record}};
   AssetsCatalog catalog;
-  test::LoadCatalog(spec, catalog);
+  test::LoadCatalog(recipe, catalog);
   return List(catalog, ListingOptions{});
 }
 
@@ -153,11 +153,11 @@ TEST(ListingTest, HeaderFlags) {
 // byte beyond them; the rest shows as extra data.
 Bytes MalformedFile() {
   using namespace test;
-  CatalogFileSpec spec;
-  spec.table_count = 0;
-  spec.facets = {{"Broken", FacetPairs(85, 220, 1)}};
-  spec.bitmap_keys_from_facets = false;
-  spec.bitmap_keys = {{1, BitmapKeyBytes(std::vector<uint32_t>(20, 3))}};
+  CatalogFileSpec recipe;
+  recipe.table_count = 0;
+  recipe.facets = {{"Broken", FacetPairs(85, 220, 1)}};
+  recipe.bitmap_keys_from_facets = false;
+  recipe.bitmap_keys = {{1, BitmapKeyBytes(std::vector<uint32_t>(20, 3))}};
 
   auto record = [](const char* name) { return CSIRecordBuilder().Size(2, 2).Name(name); };
   CSIRecordLayout layout;
@@ -180,7 +180,7 @@ Bytes MalformedFile() {
   AppendU8(long_key, 0x33);
 
   const Bytes key = DefaultKey({{17, 1}});
-  spec.renditions = {
+  recipe.renditions = {
       {key, short_header},
       {key, record("chain-past-end").Orientation(1).AllSubblocksSize(400).Build()},
       {key, record("content-past-end").Orientation(1).Subblock(1004, Bytes(8, 0), 1000).Build()},
@@ -196,7 +196,7 @@ Bytes MalformedFile() {
       {long_key, record("long-key").Build()},
   };
   CatalogFileLayout catalog_layout;
-  const Bytes file = BuildCatalogFile(spec, &catalog_layout);
+  const Bytes file = BuildCatalogFile(recipe, &catalog_layout);
   // The facet value claims 50 pairs.
   return Patched(file, PutU16LE(catalog_layout.DataAt(catalog_layout.facet_value[0]) + 4, 50));
 }

@@ -3,7 +3,7 @@
 // is a small function applied to a copy of valid bytes, so a table of named
 // bad inputs reads as {"31 bytes", Truncate(31), ...}.
 //
-//   Bytes file = BuildStoreFile(spec, &layout);
+//   Bytes file = BuildStoreFile(recipe, &layout);
 //   Bytes bad = Patched(file, PutU32BE(layout.TableEntryAt(3) + 4, 0x10000));
 //
 // A patch that would write past the end of the bytes reports a test failure

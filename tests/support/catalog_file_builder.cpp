@@ -177,35 +177,35 @@ TreeBlocks BuildTree(const CatalogTreeShape& shape, uint32_t node_index, uint32_
 
 }  // namespace
 
-Bytes CarHeaderBytes(const CatalogFileSpec& spec) {
+Bytes CarHeaderBytes(const CatalogFileSpec& recipe) {
   Bytes b;
   AppendText(b, "RATC");
-  AppendU32LE(b, spec.coreui_version);
-  AppendU32LE(b, spec.storage_version);
-  AppendU32LE(b, spec.storage_timestamp);
-  AppendU32LE(b, spec.rendition_count >= 0 ? static_cast<uint32_t>(spec.rendition_count)
-                                           : static_cast<uint32_t>(spec.renditions.size()));
-  AppendField(b, spec.coreui_id, 128);
-  AppendField(b, spec.interface_builder_id, 256);
-  b.insert(b.end(), spec.uuid.begin(), spec.uuid.end());
-  AppendU32LE(b, spec.checksum);
-  AppendU32LE(b, spec.schema_version);
-  AppendU32LE(b, spec.colorspace_id);
-  AppendU32LE(b, spec.key_semantics);
+  AppendU32LE(b, recipe.coreui_version);
+  AppendU32LE(b, recipe.storage_version);
+  AppendU32LE(b, recipe.storage_timestamp);
+  AppendU32LE(b, recipe.rendition_count >= 0 ? static_cast<uint32_t>(recipe.rendition_count)
+                                             : static_cast<uint32_t>(recipe.renditions.size()));
+  AppendField(b, recipe.coreui_id, 128);
+  AppendField(b, recipe.interface_builder_id, 256);
+  b.insert(b.end(), recipe.uuid.begin(), recipe.uuid.end());
+  AppendU32LE(b, recipe.checksum);
+  AppendU32LE(b, recipe.schema_version);
+  AppendU32LE(b, recipe.colorspace_id);
+  AppendU32LE(b, recipe.key_semantics);
   return b;
 }
 
-Bytes MetadataBytes(const CatalogFileSpec& spec) {
+Bytes MetadataBytes(const CatalogFileSpec& recipe) {
   Bytes b;
   AppendText(b, "META");
-  AppendField(b, spec.author, 256);
-  AppendField(b, spec.xcode_version, 256);
-  AppendField(b, spec.platform, 256);
-  AppendField(b, spec.coretheme_id, 256);
+  AppendField(b, recipe.author, 256);
+  AppendField(b, recipe.xcode_version, 256);
+  AppendField(b, recipe.platform, 256);
+  AppendField(b, recipe.coretheme_id, 256);
   return b;
 }
 
-Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout) {
+Bytes BuildCatalogFile(const CatalogFileSpec& recipe, CatalogFileLayout* layout) {
   CatalogFileLayout l;
   StoreFileSpec store;
   uint32_t next = 1;
@@ -215,10 +215,10 @@ Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout) {
     return index;
   };
 
-  std::vector<CatalogBitmapKey> bitmaps = spec.bitmap_keys;
-  if (spec.bitmap_keys_from_facets) {
+  std::vector<CatalogBitmapKey> bitmaps = recipe.bitmap_keys;
+  if (recipe.bitmap_keys_from_facets) {
     bitmaps.clear();
-    for (const CatalogFacet& f : spec.facets) {
+    for (const CatalogFacet& f : recipe.facets) {
       uint32_t id = 0;
       for (const auto& [a, v] : f.pairs) {
         if (a == 17) id = v;
@@ -234,22 +234,22 @@ Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout) {
   l.facet_keys_tree = 4;
   l.facet_keys_node = 5;
   uint32_t at = 6;
-  for (size_t i = 0; i < spec.facets.size(); ++i) {
+  for (size_t i = 0; i < recipe.facets.size(); ++i) {
     l.facet_key.push_back(at++);
     l.facet_value.push_back(at++);
   }
   l.key_format = at++;
-  for (size_t i = 0; i < spec.renditions.size(); ++i) {
+  for (size_t i = 0; i < recipe.renditions.size(); ++i) {
     l.rendition_key.push_back(at++);
     l.rendition_value.push_back(at++);
   }
-  if (spec.with_metadata) l.metadata = at++;
-  if (spec.with_bitmap_keys_tree) {
+  if (recipe.with_metadata) l.metadata = at++;
+  if (recipe.with_bitmap_keys_tree) {
     l.bitmap_keys_tree = at++;
     l.bitmap_keys_node = at++;
     for (size_t i = 0; i < bitmaps.size(); ++i) l.bitmap_key.push_back(at++);
   }
-  for (const CatalogExtraTree& t : spec.extra_trees) {
+  for (const CatalogExtraTree& t : recipe.extra_trees) {
     l.extra_tree.push_back(at++);
     l.extra_node.push_back(at++);
     l.extra_key.emplace_back();
@@ -259,19 +259,19 @@ Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout) {
       l.extra_value.back().push_back(at++);
     }
   }
-  for (size_t i = 0; i < spec.extra_blocks.size(); ++i) l.extra_block.push_back(at++);
+  for (size_t i = 0; i < recipe.extra_blocks.size(); ++i) l.extra_block.push_back(at++);
   auto leaves = [&](const CatalogTreeShape& shape, std::vector<uint32_t>& out) {
     for (uint32_t j = 0; shape.leaves > 1 && j < shape.leaves; ++j) out.push_back(at++);
   };
-  leaves(spec.renditions_shape, l.renditions_leaves);
-  leaves(spec.facet_keys_shape, l.facet_keys_leaves);
-  if (spec.with_bitmap_keys_tree) leaves(spec.bitmap_keys_shape, l.bitmap_keys_leaves);
+  leaves(recipe.renditions_shape, l.renditions_leaves);
+  leaves(recipe.facet_keys_shape, l.facet_keys_leaves);
+  if (recipe.with_bitmap_keys_tree) leaves(recipe.bitmap_keys_shape, l.bitmap_keys_leaves);
 
   std::vector<std::pair<uint32_t, uint32_t>> rendition_entries, facet_entries, bitmap_entries;
-  for (size_t i = 0; i < spec.renditions.size(); ++i) {
+  for (size_t i = 0; i < recipe.renditions.size(); ++i) {
     rendition_entries.push_back({l.rendition_value[i], l.rendition_key[i]});
   }
-  for (size_t i = 0; i < spec.facets.size(); ++i) {
+  for (size_t i = 0; i < recipe.facets.size(); ++i) {
     facet_entries.push_back({l.facet_value[i], l.facet_key[i]});
   }
   for (size_t i = 0; i < l.bitmap_key.size(); ++i) {
@@ -279,40 +279,40 @@ Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout) {
   }
 
   std::vector<Bytes> rendition_keys, facet_keys, bitmap_ids;
-  for (const CatalogRendition& r : spec.renditions) rendition_keys.push_back(r.key);
-  for (const CatalogFacet& f : spec.facets) facet_keys.push_back(BytesOf(f.name));
+  for (const CatalogRendition& r : recipe.renditions) rendition_keys.push_back(r.key);
+  for (const CatalogFacet& f : recipe.facets) facet_keys.push_back(BytesOf(f.name));
   const TreeBlocks renditions =
-      BuildTree(spec.renditions_shape, l.renditions_node, spec.renditions_node_size, 0,
+      BuildTree(recipe.renditions_shape, l.renditions_node, recipe.renditions_node_size, 0,
                 rendition_entries, rendition_keys, l.renditions_leaves);
   const TreeBlocks facet_tree =
-      BuildTree(spec.facet_keys_shape, l.facet_keys_node, spec.facet_keys_node_size, 0,
+      BuildTree(recipe.facet_keys_shape, l.facet_keys_node, recipe.facet_keys_node_size, 0,
                 facet_entries, facet_keys, l.facet_keys_leaves);
   const TreeBlocks bitmap_tree =
-      BuildTree(spec.bitmap_keys_shape, l.bitmap_keys_node, spec.bitmap_keys_node_size, 1,
+      BuildTree(recipe.bitmap_keys_shape, l.bitmap_keys_node, recipe.bitmap_keys_node_size, 1,
                 bitmap_entries, bitmap_ids, l.bitmap_keys_leaves);
 
-  add(CarHeaderBytes(spec), "CARHEADER");
+  add(CarHeaderBytes(recipe), "CARHEADER");
   add(renditions.header, "RENDITIONS");
   add(renditions.root);
   add(facet_tree.header, "FACETKEYS");
   add(facet_tree.root);
-  for (const CatalogFacet& f : spec.facets) {
+  for (const CatalogFacet& f : recipe.facets) {
     add(BytesOf(f.name));
     add(FacetValueBytes(f.pairs));
   }
-  add(KeyFormatBytes(spec.key_format), "KEYFORMAT");
-  for (const CatalogRendition& r : spec.renditions) {
+  add(KeyFormatBytes(recipe.key_format), "KEYFORMAT");
+  for (const CatalogRendition& r : recipe.renditions) {
     add(r.key);
     add(r.value);
   }
-  if (spec.with_metadata) add(MetadataBytes(spec), "EXTENDED_METADATA");
-  if (spec.with_bitmap_keys_tree) {
+  if (recipe.with_metadata) add(MetadataBytes(recipe), "EXTENDED_METADATA");
+  if (recipe.with_bitmap_keys_tree) {
     add(bitmap_tree.header, "BITMAPKEYS");
     add(bitmap_tree.root);
     for (const CatalogBitmapKey& b : bitmaps) add(b.value);
   }
-  for (size_t t = 0; t < spec.extra_trees.size(); ++t) {
-    const CatalogExtraTree& tree = spec.extra_trees[t];
+  for (size_t t = 0; t < recipe.extra_trees.size(); ++t) {
+    const CatalogExtraTree& tree = recipe.extra_trees[t];
     Entries entries;
     std::vector<Bytes> keys;
     for (size_t i = 0; i < tree.entries.size(); ++i) {
@@ -330,12 +330,12 @@ Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout) {
       add(value);
     }
   }
-  for (const CatalogExtraBlock& b : spec.extra_blocks) add(b.data, b.label);
+  for (const CatalogExtraBlock& b : recipe.extra_blocks) add(b.data, b.label);
   for (const TreeBlocks* tree : {&renditions, &facet_tree, &bitmap_tree}) {
     for (const Bytes& leaf : tree->leaves) add(leaf);
   }
-  store.count = spec.table_count ? spec.table_count : next;
-  if (store.count < next) ADD_FAILURE() << "table_count " << spec.table_count << " < " << next;
+  store.count = recipe.table_count ? recipe.table_count : next;
+  if (store.count < next) ADD_FAILURE() << "table_count " << recipe.table_count << " < " << next;
   Bytes file = BuildStoreFile(store, &l.store);
   if (layout != nullptr) *layout = std::move(l);
   return file;

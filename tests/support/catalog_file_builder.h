@@ -10,11 +10,11 @@
 //
 // Entries go into the trees in the order given (the builder never sorts).
 //
-//   CatalogFileSpec spec;
-//   spec.facets = {{"AppIcon", FacetPairs(0, 220, 1)}};
-//   spec.renditions = {{DefaultKey({{17, 1}, {12, 2}}), csi_record_bytes}};
+//   CatalogFileSpec recipe;
+//   recipe.facets = {{"AppIcon", FacetPairs(0, 220, 1)}};
+//   recipe.renditions = {{DefaultKey({{17, 1}, {12, 2}}), csi_record_bytes}};
 //   CatalogFileLayout layout;
-//   Bytes file = BuildCatalogFile(spec, &layout);
+//   Bytes file = BuildCatalogFile(recipe, &layout);
 //   // break the first rendition key's length in the block table:
 //   Bytes bad = Patched(file, PutU32BE(layout.store.BlockLengthAt(layout.rendition_key[0]), 3));
 
@@ -165,10 +165,10 @@ struct CatalogFileLayout {
   size_t DataAt(uint32_t index) const { return store.DataAt(index); }
 };
 
-// The CARHEADER (436 bytes) and EXTENDED_METADATA (1028 bytes) of a spec.
-Bytes CarHeaderBytes(const CatalogFileSpec& spec);
-Bytes MetadataBytes(const CatalogFileSpec& spec);
+// The CARHEADER (436 bytes) and EXTENDED_METADATA (1028 bytes) of a recipe.
+Bytes CarHeaderBytes(const CatalogFileSpec& recipe);
+Bytes MetadataBytes(const CatalogFileSpec& recipe);
 
-Bytes BuildCatalogFile(const CatalogFileSpec& spec, CatalogFileLayout* layout = nullptr);
+Bytes BuildCatalogFile(const CatalogFileSpec& recipe, CatalogFileLayout* layout = nullptr);
 
 }  // namespace skarvel::test

@@ -27,11 +27,11 @@ size_t StoreFileLayout::DataAt(uint32_t index) const {
   return it->second;
 }
 
-Bytes BuildStoreFile(const StoreFileSpec& spec, StoreFileLayout* layout) {
-  std::vector<StoreFileBlock> blocks = spec.blocks;
+Bytes BuildStoreFile(const StoreFileSpec& recipe, StoreFileLayout* layout) {
+  std::vector<StoreFileBlock> blocks = recipe.blocks;
   std::sort(blocks.begin(), blocks.end(),
             [](const StoreFileBlock& a, const StoreFileBlock& b) { return a.index < b.index; });
-  uint32_t count = spec.count;
+  uint32_t count = recipe.count;
   if (count == 0 && !blocks.empty()) count = blocks.back().index + 1;
   uint32_t last_used = 0;
   for (const StoreFileBlock& b : blocks) {
@@ -42,7 +42,7 @@ Bytes BuildStoreFile(const StoreFileSpec& spec, StoreFileLayout* layout) {
   out.count = count;
   Bytes file;
   AppendText(file, "BOMStore");
-  AppendU32BE(file, spec.version);
+  AppendU32BE(file, recipe.version);
   AppendU32BE(file, last_used);
   AppendZeros(file, 16);  // offsets and lengths, filled below
   AppendZeros(file, 512 - file.size());
@@ -57,7 +57,7 @@ Bytes BuildStoreFile(const StoreFileSpec& spec, StoreFileLayout* layout) {
   out.labels_at = file.size();
   uint32_t label_count = 0;
   for (const StoreFileBlock& b : blocks) label_count += b.label.empty() ? 0 : 1;
-  label_count += static_cast<uint32_t>(spec.extra_labels.size());
+  label_count += static_cast<uint32_t>(recipe.extra_labels.size());
   AppendU32BE(file, label_count);
   auto append_label = [&](uint32_t index, const std::string& name) {
     out.label_entry_at.emplace(index, file.size());
@@ -68,7 +68,7 @@ Bytes BuildStoreFile(const StoreFileSpec& spec, StoreFileLayout* layout) {
   for (const StoreFileBlock& b : blocks) {
     if (!b.label.empty()) append_label(b.index, b.label);
   }
-  for (const auto& [index, name] : spec.extra_labels) append_label(index, name);
+  for (const auto& [index, name] : recipe.extra_labels) append_label(index, name);
   out.labels_length = file.size() - out.labels_at;
   PadTo(file, 16);
 

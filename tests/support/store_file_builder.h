@@ -7,9 +7,9 @@
 // (0xFFFFFFFF, 0xFFFFFFFF), the others (0, 0).
 //
 //   StoreFileLayout layout;
-//   StoreFileSpec spec;
-//   spec.blocks = {{1, BytesOf("abc"), "NAME"}};
-//   Bytes file = BuildStoreFile(spec, &layout);
+//   StoreFileSpec recipe;
+//   recipe.blocks = {{1, BytesOf("abc"), "NAME"}};
+//   Bytes file = BuildStoreFile(recipe, &layout);
 //   Bytes bad = Patched(file, PutU32BE(layout.BlockLengthAt(1), 1000));  // length past the end
 
 #include <cstddef>
@@ -62,6 +62,6 @@ struct StoreFileLayout {
   size_t DataAt(uint32_t index) const;  // test failure when the block has no data
 };
 
-Bytes BuildStoreFile(const StoreFileSpec& spec, StoreFileLayout* layout = nullptr);
+Bytes BuildStoreFile(const StoreFileSpec& recipe, StoreFileLayout* layout = nullptr);
 
 }  // namespace skarvel::test
