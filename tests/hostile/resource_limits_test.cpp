@@ -63,8 +63,9 @@ void AppendPngChunk(Bytes& png, const char* type, const Bytes& data) {
   AppendBE32(png, Crc32(png.data() + start, png.size() - start));
 }
 
-// A PNG whose header claims `width` x `height` 8-bit RGBA pixels, followed
-// by a few bytes of image data.
+// A PNG whose header claims `width` x `height` 8-bit RGBA pixels. Its image
+// data is a zlib stream of zero rows, complete for a picture of up to 64 raw
+// bytes and cut to those 64 bytes for a larger claim.
 Bytes PngClaiming(uint32_t width, uint32_t height) {
   Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   Bytes ihdr;
@@ -72,8 +73,13 @@ Bytes PngClaiming(uint32_t width, uint32_t height) {
   AppendBE32(ihdr, height);
   ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});
   AppendPngChunk(png, "IHDR", ihdr);
-  // A stored deflate block of zeros: valid data, far too little of it.
-  AppendPngChunk(png, "IDAT", {0x78, 0x01, 0x01, 0x08, 0x00, 0xF7, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0});
+  const uint64_t raw = uint64_t{height} * (1 + uint64_t{width} * 4);
+  const auto stored = static_cast<uint16_t>(raw < 64 ? raw : 64);
+  Bytes idat = {0x78, 0x01, 0x01, static_cast<uint8_t>(stored), static_cast<uint8_t>(stored >> 8),
+                static_cast<uint8_t>(~stored), static_cast<uint8_t>(~stored >> 8)};
+  idat.resize(idat.size() + stored, 0);
+  AppendBE32(idat, 0x00000001u + (uint32_t{stored} << 16));  // Adler-32 of zeros
+  AppendPngChunk(png, "IDAT", idat);
   AppendPngChunk(png, "IEND", {});
   return png;
 }
@@ -98,7 +104,8 @@ Bytes JpegClaiming(uint16_t width, uint16_t height) {
   return j;
 }
 
-// A BMP header claiming `width` x `height` 32-bit pixels over 16 bytes of data.
+// A BMP header claiming `width` x `height` 32-bit pixels over 16 bytes of
+// data (enough for 2 x 2).
 Bytes BmpClaiming(int32_t width, int32_t height) {
   Bytes b = {'B', 'M'};
   test::AppendU32LE(b, 54 + 16);
@@ -241,6 +248,11 @@ std::vector<LimitCase> LimitCases() {
                      b.Element(0, Bytes(64, 0)).Build(), Decode, ENOENT});
   }
 
+  // Each picture form is read when its claim is small: the refusals below
+  // come from the size, not from a malformed file.
+  cases.push_back({"PNG of 3 x 2 pixels", PngClaiming(3, 2), ReadImage(ImageFileType::Png), 0});
+  cases.push_back({"JPEG of 8 x 8 pixels", JpegClaiming(8, 8), ReadImage(ImageFileType::Jpeg), 0});
+  cases.push_back({"BMP of 2 x 2 pixels", BmpClaiming(2, 2), ReadImage(ImageFileType::Bmp), 0});
   cases.push_back({"PNG claiming 100000 x 100000 pixels", PngClaiming(100000, 100000),
                    ReadImage(ImageFileType::Png), EINVAL});
   cases.push_back({"PNG claiming 16000 x 16000 pixels (under the pixel limit)",
