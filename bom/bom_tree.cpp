@@ -42,6 +42,24 @@ void Swap32(uint8_t* p) {
   p[2] = t;
 }
 
+// Swaps the byte order of every field of a tree in the older form: the
+// header's words, the node's head and its first `count` entries.
+void SwapOlderFields(uint8_t* h, uint8_t* node, uint64_t count) {
+  Swap32(h + kVersionAt);
+  Swap32(h + kChildAt);
+  Swap32(h + kNodeSizeAt);
+  Swap32(h + kPathCountAt);
+  Swap16(node + kIsLeafAt);
+  Swap16(node + kLeafCountAt);
+  Swap32(node + kNextAt);
+  Swap32(node + kPreviousAt);
+  for (uint64_t i = 0; i < count; ++i) {
+    uint8_t* entry = node + kTreeNodeHeadSize + 8 * i;
+    Swap32(entry);
+    Swap32(entry + 4);
+  }
+}
+
 uint32_t Swapped32(uint32_t v) {
   return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
@@ -213,21 +231,7 @@ bool OpenOlder(BOMStore& store, uint8_t* h, BOMBlock& node_block, bool swap, BOM
     return Fail(EINVAL);
   }
   // Everything checked: convert in place.
-  if (swap) {
-    Swap32(h + kVersionAt);
-    Swap32(h + kChildAt);
-    Swap32(h + kNodeSizeAt);
-    Swap32(h + kPathCountAt);
-    Swap16(node + kIsLeafAt);
-    Swap16(node + kLeafCountAt);
-    Swap32(node + kNextAt);
-    Swap32(node + kPreviousAt);
-    for (uint32_t i = 0; i < leaf_count; ++i) {
-      uint8_t* entry = node + kTreeNodeHeadSize + 8 * uint64_t{i};
-      Swap32(entry);
-      Swap32(entry + 4);
-    }
-  }
+  if (swap) SwapOlderFields(h, node, leaf_count);
   tree.header = h;
   tree.node = node;
   tree.node_size = node_block.size;
@@ -396,26 +400,13 @@ void BOMTree_ToggleByteOrder(BOMTree& tree) {
       tree.as_read) {
     return;
   }
-  uint8_t* h = tree.header;
-  Swap32(h + kVersionAt);
-  Swap32(h + kChildAt);
-  Swap32(h + kNodeSizeAt);
-  Swap32(h + kPathCountAt);
-  // After the swap a header in file order has its version's high bits set:
-  // the node is then still in host order.
-  const bool node_in_host_order = (LoadU32Host(h + kVersionAt) & ~uint32_t{0xFF}) != 0;
-  uint8_t* node = tree.node;
-  const uint16_t stored = LoadU16Host(node + kLeafCountAt);
-  const uint64_t count = node_in_host_order ? stored : Swapped16(stored);
+  // The view knows which order the blocks are in: a version read from the
+  // header cannot tell (0, for one, reads the same both ways).
+  const uint16_t stored = LoadU16Host(tree.node + kLeafCountAt);
+  const uint64_t count = tree.swapped ? Swapped16(stored) : stored;
   const uint64_t fits = (tree.node_size - kTreeNodeHeadSize) / 8;
-  for (uint64_t i = 0; i < count && i < fits; ++i) {
-    Swap32(tree.entries + 8 * i);
-    Swap32(tree.entries + 8 * i + 4);
-  }
-  Swap16(node + kIsLeafAt);
-  Swap16(node + kLeafCountAt);
-  Swap32(node + kNextAt);
-  Swap32(node + kPreviousAt);
+  SwapOlderFields(tree.header, tree.node, count < fits ? count : fits);
+  tree.swapped = !tree.swapped;
 }
 
 }  // namespace skarvel

@@ -51,7 +51,8 @@ struct BOMTree {
   uint8_t* entries = nullptr;  // (value, key) pairs in host order
   uint64_t header_size = 0;    // 21 or 29
   bool as_read = false;        // not in the older form, or opened with BOMTree_OpenAsRead
-  bool swapped = false;        // as_read: the blocks' fields are not in host order
+  bool swapped = false;        // the blocks' fields are not in host order (as read, or
+                               // an older-form tree between the toggles of a save)
   uint32_t entry_count = 0;    // as_read: number of entries
   uint32_t node_count = 0;     // as_read: number of node blocks
   uint32_t* nodes = nullptr;   // as_read: node block indices, ascending, in `owned`
@@ -88,7 +89,8 @@ void BOMTree_MarkBlocks(BOMStore& store, const BOMTree& tree);
 [[nodiscard]] bool BOMTree_InsertEntry(BOMTree& tree, uint32_t position, uint32_t value,
                                        uint32_t key);
 // Host order <-> file order, in place, for a tree in the older form. Applying
-// it twice restores the bytes. A tree read as stored is left as it is.
+// it twice restores the bytes; in between, BOMTree_Field16/32 read the fields
+// in file order. A tree read as stored is left as it is.
 void BOMTree_ToggleByteOrder(BOMTree& tree);
 
 // True for an open tree in the older form (converted, able to grow).

@@ -219,20 +219,34 @@ TEST(BOMTree, CapacityAlsoFollowsTheNodeBlock) {
 }
 
 TEST(BOMTree, ToggleGivesTheFileBytesAndBack) {
-  for (uint32_t count : {2u, 300u}) {
-    SCOPED_TRACE(count);
+  const struct {
+    const char* name;
+    uint32_t count;
+    uint32_t version;  // set in the open tree's header
+  } kCases[] = {
+      {"2 entries", 2, 1},
+      {"300 entries", 300, 1},
+      // Version 0 reads the same in both orders: the entry count must still
+      // be read in the order the node is in (256 swapped is 1).
+      {"256 entries, version 0", 256, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
     Entries entries;
-    for (uint32_t i = 0; i < count; ++i) entries.push_back({4 + i % 6, 4 + (i * 7) % 6});
-    const test::StoreFileSpec recipe = TreeSpec(entries);
+    for (uint32_t i = 0; i < c.count; ++i) entries.push_back({4 + i % 6, 4 + (i * 7) % 6});
+    test::StoreFileSpec recipe = TreeSpec(entries);
     BOMStore store;
     Load(store, test::BuildStoreFile(recipe));
     BOMTree tree;
     ASSERT_TRUE(BOMTree_Open(store, kHeader, tree));
+    StoreU32Host(tree.header + 4, c.version);
+    StoreU32BE(std::span<uint8_t, 4>(recipe.blocks[0].data.data() + 4, 4), c.version);
     const Bytes host_header = BlockBytes(store, kHeader);
     const Bytes host_node = BlockBytes(store, kNode);
     BOMTree_ToggleByteOrder(tree);
     EXPECT_EQ(BlockBytes(store, kHeader), recipe.blocks[0].data);
     EXPECT_EQ(BlockBytes(store, kNode), recipe.blocks[1].data);
+    EXPECT_EQ(BOMTree_ChildIndex(tree), kNode);  // read in the order the blocks are in
     BOMTree_ToggleByteOrder(tree);
     EXPECT_EQ(BlockBytes(store, kHeader), host_header);
     EXPECT_EQ(BlockBytes(store, kNode), host_node);
