@@ -97,8 +97,6 @@ void BOMTree_ToggleByteOrder(BOMTree& tree);
 bool BOMTree_IsOlderForm(const BOMTree& tree);
 // Number of entries of the whole tree, in key order.
 uint32_t BOMTree_EntryCount(const BOMTree& tree);
-// The same number (the name of the older single-node trees, kept for callers).
-inline uint32_t BOMTree_LeafCount(const BOMTree& tree) { return BOMTree_EntryCount(tree); }
 // Entry i (i below the entry count).
 BOMTreeEntry BOMTree_GetEntry(const BOMTree& tree, uint32_t i);
 // Replaces entry i of a tree in the older form (a tree read as stored is

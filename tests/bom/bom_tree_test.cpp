@@ -48,7 +48,7 @@ Bytes BlockBytes(const BOMStore& store, uint32_t i) {
 
 Entries EntriesOf(const BOMTree& tree) {
   Entries out;
-  for (uint32_t i = 0; i < BOMTree_LeafCount(tree); ++i) {
+  for (uint32_t i = 0; i < BOMTree_EntryCount(tree); ++i) {
     const BOMTreeEntry e = BOMTree_GetEntry(tree, i);
     out.push_back({e.value, e.key});
   }
@@ -172,7 +172,7 @@ TEST(BOMTree, CreateInsertAndCapacity) {
     BOMTree tree;
     ASSERT_TRUE(BOMTree_Open(store, 4, tree));
     EXPECT_EQ(BOMTree_ChildIndex(tree), 5u);
-    EXPECT_EQ(BOMTree_LeafCount(tree), 0);
+    EXPECT_EQ(BOMTree_EntryCount(tree), 0);
     for (uint32_t i = 0; i < c.capacity; ++i) {
       ASSERT_TRUE(BOMTree_HasRoom(tree));
       ASSERT_TRUE(BOMTree_InsertEntry(tree, i, i, i));
@@ -181,7 +181,7 @@ TEST(BOMTree, CreateInsertAndCapacity) {
     errno = 0;
     EXPECT_FALSE(BOMTree_InsertEntry(tree, 0, 1, 1));
     EXPECT_EQ(errno, ENOSPC);
-    EXPECT_EQ(BOMTree_LeafCount(tree), c.capacity);
+    EXPECT_EQ(BOMTree_EntryCount(tree), c.capacity);
     EXPECT_EQ(LoadU32Host(tree.header + 16), c.capacity);
     EXPECT_EQ(BOMTree_GetEntry(tree, 0).value, 0u);
   }
@@ -202,7 +202,7 @@ TEST(BOMTree, InsertMovesLaterEntriesUp) {
   errno = 0;
   EXPECT_FALSE(BOMTree_InsertEntry(tree, 5, 1, 1));
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(BOMTree_LeafCount(tree), 4);
+  EXPECT_EQ(BOMTree_EntryCount(tree), 4);
 }
 
 TEST(BOMTree, CapacityAlsoFollowsTheNodeBlock) {

@@ -129,7 +129,7 @@ TEST(AssetsCatalogLoad, FacetListEdgeCases) {
     AssetsCatalog c;
     ASSERT_TRUE(LoadBytes(c, test::BuildCatalogFile(recipe)));
     EXPECT_EQ(c.facet_count, 0u);
-    EXPECT_EQ(BOMTree_LeafCount(c.renditions_tree), 3);
+    EXPECT_EQ(BOMTree_EntryCount(c.renditions_tree), 3);
   }
   {
     SCOPED_TRACE("duplicate names: the first in tree order is found");

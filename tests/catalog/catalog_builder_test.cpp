@@ -290,7 +290,7 @@ TEST(CatalogRenditions, TableCapacity) {
   errno = 0;
   EXPECT_EQ(AddRendition(c, 1, a), -1);
   EXPECT_EQ(errno, ENOSPC);
-  EXPECT_EQ(BOMTree_LeafCount(c.renditions_tree), 249);
+  EXPECT_EQ(BOMTree_EntryCount(c.renditions_tree), 249);
   EXPECT_EQ(c.facets[0].rendition_count, 249);
   EXPECT_EQ(Get(c.header->rendition_count), 249u);
   errno = 0;
@@ -330,7 +330,7 @@ TEST(CatalogAdditions, RefusedOnLoadedCatalogs) {
     EXPECT_EQ(AddRendition(c, 1, a), -1);
     EXPECT_EQ(errno, k.code);
     EXPECT_EQ(c.facet_count, facets);
-    EXPECT_EQ(BOMTree_LeafCount(c.renditions_tree), 0);
+    EXPECT_EQ(BOMTree_EntryCount(c.renditions_tree), 0);
   }
 }
 
@@ -343,12 +343,12 @@ std::vector<std::string> Contents(const AssetsCatalog& c) {
   };
   std::vector<std::string> out;
   for (const BOMTree* t : {&c.renditions_tree, &c.facet_keys_tree}) {
-    for (uint32_t i = 0; i < BOMTree_LeafCount(*t); ++i) {
+    for (uint32_t i = 0; i < BOMTree_EntryCount(*t); ++i) {
       const BOMTreeEntry e = BOMTree_GetEntry(*t, i);
       out.push_back(text(e.key) + "|" + text(e.value));
     }
   }
-  for (uint32_t i = 0; i < BOMTree_LeafCount(c.bitmap_keys_tree); ++i) {
+  for (uint32_t i = 0; i < BOMTree_EntryCount(c.bitmap_keys_tree); ++i) {
     const BOMTreeEntry e = BOMTree_GetEntry(c.bitmap_keys_tree, i);
     out.push_back(std::to_string(e.key) + "|" + text(e.value));
   }
@@ -522,9 +522,9 @@ TEST(CatalogAdditions, AllocationFailuresChangeNothing) {
       }
       EXPECT_EQ(code, ENOMEM);
       EXPECT_EQ(c.facet_count, 1u);
-      EXPECT_EQ(BOMTree_LeafCount(c.facet_keys_tree), 1);
-      EXPECT_EQ(BOMTree_LeafCount(c.bitmap_keys_tree), 1);
-      EXPECT_EQ(BOMTree_LeafCount(c.renditions_tree), 0);
+      EXPECT_EQ(BOMTree_EntryCount(c.facet_keys_tree), 1);
+      EXPECT_EQ(BOMTree_EntryCount(c.bitmap_keys_tree), 1);
+      EXPECT_EQ(BOMTree_EntryCount(c.renditions_tree), 0);
       EXPECT_EQ(c.facets[0].rendition_count, 0);
       EXPECT_EQ(c.metadata_index, 9);  // no block was inserted
     }

@@ -511,9 +511,9 @@ TEST(DecompileAR, RoundTripThroughTheCompiler) {
   CompileTree("X.xcassets", "Y.car");
   AssetsCatalog y;
   ASSERT_TRUE(AssetsCatalog_Load(y, "Y.car"));
-  const uint32_t count = BOMTree_LeafCount(x.renditions_tree);
+  const uint32_t count = BOMTree_EntryCount(x.renditions_tree);
   ASSERT_EQ(count, 3u);
-  ASSERT_EQ(BOMTree_LeafCount(y.renditions_tree), count);
+  ASSERT_EQ(BOMTree_EntryCount(y.renditions_tree), count);
   for (uint32_t i = 0; i < count; ++i) {
     SCOPED_TRACE(i);
     const BOMTreeEntry ex = BOMTree_GetEntry(x.renditions_tree, i);

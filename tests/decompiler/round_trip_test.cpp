@@ -172,8 +172,8 @@ TEST(RoundTrip, ExampleDecompilesToItsSourcesAndCompilesBackTheSame) {
   AssetsCatalog x, y;
   ASSERT_TRUE(AssetsCatalog_Load(x, "X.car"));
   ASSERT_TRUE(AssetsCatalog_Load(y, "Y.car"));
-  const uint32_t count = BOMTree_LeafCount(x.renditions_tree);
-  ASSERT_EQ(BOMTree_LeafCount(y.renditions_tree), count);
+  const uint32_t count = BOMTree_EntryCount(x.renditions_tree);
+  ASSERT_EQ(BOMTree_EntryCount(y.renditions_tree), count);
   for (uint32_t i = 0; i < count; ++i) {
     SCOPED_TRACE(i);
     const BOMTreeEntry ex = BOMTree_GetEntry(x.renditions_tree, i);
@@ -237,7 +237,7 @@ TEST(RoundTrip, ReplacingPicturesOfTheCompiledExample) {
   ASSERT_TRUE(AssetsCatalog_Load(after, "R.car"));
   ASSERT_EQ(after.store.count, before.store.count);
   int atlases = 0;
-  for (uint32_t i = 0; i < BOMTree_LeafCount(before.renditions_tree); ++i) {
+  for (uint32_t i = 0; i < BOMTree_EntryCount(before.renditions_tree); ++i) {
     const uint32_t value = BOMTree_GetEntry(before.renditions_tree, i).value;
     const CSIHeader* h = CSI_Header(before.store.blocks[value]);
     ASSERT_NE(h, nullptr);
@@ -298,7 +298,7 @@ TEST(RoundTrip, ReplacingPicturesOfTheCompiledExample) {
     }
   }
   int stores = 0;
-  for (uint32_t i = 0; i < BOMTree_LeafCount(opaque.renditions_tree); ++i) {
+  for (uint32_t i = 0; i < BOMTree_EntryCount(opaque.renditions_tree); ++i) {
     const uint32_t value = BOMTree_GetEntry(opaque.renditions_tree, i).value;
     const CSIHeader* h = CSI_Header(opaque.store.blocks[value]);
     if (Get(h->width) != 1024) continue;
