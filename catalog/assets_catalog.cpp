@@ -17,14 +17,6 @@ constexpr uint64_t kKeyFormatCountAt = 8;
 constexpr uint64_t kFacetValueCountAt = 4;
 constexpr uint64_t kFacetValuePairsAt = 6;
 
-// A tree entry's block, or an empty stand-in when the index is outside the
-// table (keys of a tree flagged as numbers are not checked on opening).
-const BOMBlock& EntryBlock(const BOMStore& store, uint32_t index) {
-  static const BOMBlock kNoBlock;
-  const BOMBlock* block = BOMStore_Block(store, index);
-  return block != nullptr ? *block : kNoBlock;
-}
-
 void MarkBlock(BOMStore& store, uint32_t index, BlockKind kind) {
   if (BOMBlock* block = BOMStore_Block(store, index)) block->kind = kind;
 }
@@ -80,8 +72,8 @@ bool LoadFacet(AssetsCatalog& c, uint32_t i) {
   const BOMTreeEntry entry = BOMTree_GetEntry(c.facet_keys_tree, i);
   MarkBlock(c.store, entry.key, BlockKind::FacetKey);
   MarkBlock(c.store, entry.value, BlockKind::FacetValue);
-  const BOMBlock& key = EntryBlock(c.store, entry.key);
-  const BOMBlock& value = EntryBlock(c.store, entry.value);
+  const BOMBlock& key = AssetsCatalog_EntryBlock(c, entry.key);
+  const BOMBlock& value = AssetsCatalog_EntryBlock(c, entry.value);
   Facet& facet = c.facets[i];
   facet.name = key.data != nullptr ? Mem_StrNDup(reinterpret_cast<const char*>(key.data),
                                                  static_cast<size_t>(key.size))
@@ -117,7 +109,7 @@ bool AttachRenditions(AssetsCatalog& c) {
   for (int pass = 0; pass < 2; ++pass) {
     for (uint32_t r = 0; r < renditions; ++r) {
       const BOMTreeEntry e = BOMTree_GetEntry(c.renditions_tree, r);
-      const int32_t id = KeyValueAt(EntryBlock(c.store, e.key), position);
+      const int32_t id = KeyValueAt(AssetsCatalog_EntryBlock(c, e.key), position);
       const FacetSlot probe{id, 0};
       for (const FacetSlot* s = std::lower_bound(slots, slots + c.facet_count, probe, by_id);
            s != slots + c.facet_count && s->id == id; ++s) {
@@ -465,14 +457,20 @@ const char* AssetsCatalog_AppearanceName(const AssetsCatalog& catalog, int32_t v
     if (other.role != CatalogTreeRole::Appearances) continue;
     for (uint32_t e = 0; e < BOMTree_EntryCount(other.tree); ++e) {
       const BOMTreeEntry entry = BOMTree_GetEntry(other.tree, e);
-      const BOMBlock& id = EntryBlock(catalog.store, entry.value);
-      const BOMBlock& name = EntryBlock(catalog.store, entry.key);
+      const BOMBlock& id = AssetsCatalog_EntryBlock(catalog, entry.value);
+      const BOMBlock& name = AssetsCatalog_EntryBlock(catalog, entry.key);
       if (id.size >= 2 && name.data != nullptr && LoadU16LEAt(id.bytes(), 0) == value) {
         return reinterpret_cast<const char*>(name.data);
       }
     }
   }
   return nullptr;
+}
+
+const BOMBlock& AssetsCatalog_EntryBlock(const AssetsCatalog& catalog, uint32_t index) {
+  static const BOMBlock kNoBlock;
+  const BOMBlock* block = BOMStore_Block(catalog.store, index);
+  return block != nullptr ? *block : kNoBlock;
 }
 
 const BOMTree* AssetsCatalog_TreeOfBlock(const AssetsCatalog& catalog, uint64_t index) {

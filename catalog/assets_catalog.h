@@ -173,6 +173,10 @@ int32_t FacetValue_GetAttribute(const BOMBlock& facet_value_block, uint32_t attr
 // view into the key block, valid until a block is inserted); null when the
 // catalog has no such entry.
 const char* AssetsCatalog_AppearanceName(const AssetsCatalog& catalog, int32_t value);
+// The block a tree entry names, or an empty stand-in (no label, no data) when
+// the index is outside the table: the keys of a tree flagged as holding
+// numbers are not checked when the tree is opened.
+const BOMBlock& AssetsCatalog_EntryBlock(const AssetsCatalog& catalog, uint32_t index);
 // The open tree (main or other) whose header or node is block `index`; null
 // when none is.
 const BOMTree* AssetsCatalog_TreeOfBlock(const AssetsCatalog& catalog, uint64_t index);

@@ -55,12 +55,6 @@ void CopyText(char* field, size_t field_size, const char* text) {
   std::memcpy(field, text, length < field_size ? length : field_size - 1);
 }
 
-const BOMBlock& EntryBlock(const BOMStore& store, uint32_t index) {
-  static const BOMBlock kNoBlock;
-  const BOMBlock* block = BOMStore_Block(store, index);
-  return block != nullptr ? *block : kNoBlock;
-}
-
 bool BlockInUse(const BOMBlock& b) {
   return b.label != nullptr || b.data != nullptr || b.size != 0;
 }
@@ -129,6 +123,23 @@ bool IsReferenced(const AssetsCatalog& c, uint32_t index) {
     }
   }
   return false;
+}
+
+// Where a new key goes among the keys of `tree`, ordered by their bytes:
+// before the first key greater over the length the two share, otherwise at
+// the end. A key equal over that length (one is a prefix of the other) stays
+// in front of the new one.
+uint32_t SortedPosition(const AssetsCatalog& c, const BOMTree& tree, const void* key,
+                        uint64_t length) {
+  const uint32_t count = BOMTree_EntryCount(tree);
+  for (uint32_t i = 0; i < count; ++i) {
+    const BOMBlock& existing = AssetsCatalog_EntryBlock(c, BOMTree_GetEntry(tree, i).key);
+    const uint64_t shorter = existing.size < length ? existing.size : length;
+    if (shorter > 0 && std::memcmp(existing.data, key, static_cast<size_t>(shorter)) > 0) {
+      return i;
+    }
+  }
+  return count;
 }
 
 // errno = code; the -1 of the operations that return a block index or id.
@@ -364,19 +375,7 @@ int32_t AssetsCatalog_AddFacet(AssetsCatalog& catalog, const char* name, int32_t
     StoreU32LEAt(bitmap, kBitmapKeyHeadSize + 4 * i, kDefaultKeyFormat[i].default_mask);
   }
 
-  // Names are ordered by their bytes; a name that is a prefix of another (or
-  // has one as its prefix) goes after it.
-  const uint32_t count = BOMTree_EntryCount(catalog.facet_keys_tree);
-  uint32_t position = count;
-  for (uint32_t i = 0; i < count; ++i) {
-    const BOMBlock& key =
-        EntryBlock(catalog.store, BOMTree_GetEntry(catalog.facet_keys_tree, i).key);
-    const uint64_t shorter = key.size < name_length ? key.size : name_length;
-    if (shorter > 0 && std::memcmp(key.data, name, static_cast<size_t>(shorter)) > 0) {
-      position = i;
-      break;
-    }
-  }
+  const uint32_t position = SortedPosition(catalog, catalog.facet_keys_tree, name, name_length);
 
   const int32_t slot =
       static_cast<int32_t>(BOMTree_ChildIndex(catalog.facet_keys_tree) + 1 + 2 * position);
@@ -464,18 +463,7 @@ int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id, int
   CopyText(header->name, sizeof header->name, name);
   Set(header->bitmap_count, bitmap_count);
 
-  // Keys are ordered by their bytes; an equal key goes after the existing one.
-  const uint32_t count = BOMTree_EntryCount(catalog.renditions_tree);
-  uint32_t position = count;
-  for (uint32_t i = 0; i < count; ++i) {
-    const BOMBlock& existing =
-        EntryBlock(catalog.store, BOMTree_GetEntry(catalog.renditions_tree, i).key);
-    const uint64_t shorter = existing.size < kKeySize ? existing.size : kKeySize;
-    if (shorter > 0 && std::memcmp(existing.data, key_data, static_cast<size_t>(shorter)) > 0) {
-      position = i;
-      break;
-    }
-  }
+  const uint32_t position = SortedPosition(catalog, catalog.renditions_tree, key_data, kKeySize);
   const int32_t slot = catalog.key_format_index + 1 + 2 * static_cast<int32_t>(position);
   if (!AssetsCatalog_InsertBlock(catalog, slot) || !AssetsCatalog_InsertBlock(catalog, slot)) {
     const int code = errno;
