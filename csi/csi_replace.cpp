@@ -124,6 +124,24 @@ void WarnMetric(uint32_t k, const char* field, uint32_t theirs, uint32_t ours, b
   }
 }
 
+// The head of a subblock holding a count and then `entry_size`-byte
+// entries: warns where its length or count is not the canonical single
+// entry and gives the count (`n`) and the content length it describes
+// (`keep`). kErrUnsupported when the subblock is too short for its count.
+bool TakeCount(const char* name, const char* count_field, uint64_t entry_size,
+               std::span<const uint8_t> content, uint32_t& n, uint64_t& keep) {
+  const auto length = static_cast<uint32_t>(content.size());
+  if (length < 4) {
+    WarnSubblock(name, 4, "subblock size", length, 4);
+    return Fail(kErrUnsupported);
+  }
+  n = LoadU32LEAt(content, 0);
+  keep = 4 + entry_size * uint64_t{n};
+  if (length != keep) WarnSubblock(name, 4, "subblock size", length, static_cast<uint32_t>(keep));
+  if (n != 1) WarnSubblock(name, 8, count_field, n, 1);
+  return keep <= length ? true : Fail(kErrUnsupported);
+}
+
 // The job of one replacement: the picture's size and where it goes, the
 // decoded stride, and the record being assembled.
 struct Rebuild {
@@ -155,17 +173,8 @@ bool TakeSubblock(Rebuild& r, std::span<const uint8_t> record, const CSISubblock
   uint64_t keep = 0;  // content bytes to copy and the length written back
   switch (static_cast<CSIInfoID>(sub.id)) {
     case CSIInfoID::Slices: {
-      if (sub.length < 4) {
-        WarnSubblock("slices", 4, "subblock size", sub.length, 4);
-        return Fail(kErrUnsupported);
-      }
-      const uint32_t n = u32(0);
-      keep = 4 + 16 * uint64_t{n};
-      if (sub.length != keep) {
-        WarnSubblock("slices", 4, "subblock size", sub.length, static_cast<uint32_t>(keep));
-      }
-      if (n != 1) WarnSubblock("slices", 8, "slice count", n, 1);
-      if (keep > sub.length) return Fail(kErrUnsupported);
+      uint32_t n = 0;
+      if (!TakeCount("slices", "slice count", 16, content, n, keep)) return false;
       for (uint32_t k = 0; k < n; ++k) {
         const uint64_t at = 4 + 16 * uint64_t{k};
         if (u32(at) != 0) WarnSubblock("slices", 12, "X position", u32(at), 0);
@@ -181,17 +190,8 @@ bool TakeSubblock(Rebuild& r, std::span<const uint8_t> record, const CSISubblock
       break;
     }
     case CSIInfoID::Metrics: {
-      if (sub.length < 4) {
-        WarnSubblock("metrics", 4, "subblock size", sub.length, 4);
-        return Fail(kErrUnsupported);
-      }
-      const uint32_t n = u32(0);
-      keep = 4 + 24 * uint64_t{n};
-      if (sub.length != keep) {
-        WarnSubblock("metrics", 4, "subblock size", sub.length, static_cast<uint32_t>(keep));
-      }
-      if (n != 1) WarnSubblock("metrics", 8, "metrics count", n, 1);
-      if (keep > sub.length) return Fail(kErrUnsupported);
+      uint32_t n = 0;
+      if (!TakeCount("metrics", "metrics count", 24, content, n, keep)) return false;
       for (uint32_t k = 0; k < n; ++k) {
         const uint64_t at = 4 + 24 * uint64_t{k};
         if (u32(at) != 0) WarnMetric(k, "top right inset width", u32(at), 0, false);

@@ -431,6 +431,13 @@ TEST(CSIReplace, RecordsLeftAsTheyWere) {
        "size): theirs = 0x00000014, ours = 0x00000024\n"
        "skarvel: warning: ISTC rendition info 'slices' subblock discrepancy at offset 8 (slice "
        "count): theirs = 0x00000002, ours = 0x00000001\n"},
+      {"metrics shorter than their count",
+       test::Patched(Canonical(s).Build(), test::PutU32LE(220, 2)), "p.png", -1, -1,
+       kErrUnsupported,
+       "skarvel: warning: ISTC rendition info 'metrics' subblock discrepancy at offset 4 "
+       "(subblock size): theirs = 0x0000001c, ours = 0x00000034\n"
+       "skarvel: warning: ISTC rendition info 'metrics' subblock discrepancy at offset 8 (metrics "
+       "count): theirs = 0x00000002, ours = 0x00000001\n"},
       {"unknown subblock", test::Patched(Canonical(s).Build(), test::PutU32LE(264, 1006 + 100)),
        "p.png", -1, -1, kErrUnsupported, ""},
   };
