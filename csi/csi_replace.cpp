@@ -52,6 +52,11 @@ bool ElementMethod(const BOMBlock& block, uint32_t& method) {
 
 bool SameCode(const uint8_t* a, const char* b) { return std::memcmp(a, b, 4) == 0; }
 
+// Only these formats (and the methods above) can be written back as they were.
+bool IsWritableFormat(const CSIHeader& header) {
+  return SameCode(header.pixel_format, "BGRA") || SameCode(header.pixel_format, " 8AG");
+}
+
 // Sets every pixel's alpha to 255.
 void MakeOpaque(Image& image) {
   PixelLayout layout;
@@ -280,39 +285,14 @@ bool ReadPicture(const char* path, const char* format, Image& picture) {
   return true;
 }
 
-}  // namespace
-
-bool PackedImage_FindPosition(int32_t packed_width, int32_t packed_height, int32_t width,
-                              int32_t height, int32_t& x, int32_t& y) {
-  for (const PackedImagePosition& p : kPackedImagePositions) {
-    if (p.packed_width == packed_width && p.packed_height == packed_height && p.width == width &&
-        p.height == height) {
-      x = p.x;
-      y = p.y;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool CSI_ReplaceImage(BOMBlock& block, const char* picture_path, int32_t x, int32_t y) {
+// The rebuild of a record whose pixels are already decoded into `pixels`
+// (the record's own format), with `picture` (any format) pasted in; errors as
+// for CSI_ReplaceImage.
+bool ReplaceDecoded(BOMBlock& block, Image& pixels, const Image& picture, int32_t x, int32_t y) {
   const CSIHeader* header = CSI_Header(block);
-  if (header == nullptr || block.size <= kCSIHeaderSize || Get(header->height) == 0 ||
-      Get(header->payload_size) == 0) {
-    return Fail(ENOENT);
-  }
-  // Only these formats and methods can be written back as they were.
   uint32_t method = 0;
-  if (!SameCode(header->pixel_format, "BGRA") && !SameCode(header->pixel_format, " 8AG")) {
-    return Fail(kErrUnsupported);
-  }
-  if (ElementMethod(block, method) && !IsWritableMethod(method)) return Fail(kErrUnsupported);
-  Image pixels;
-  if (!CSI_DecodeImage(block, pixels)) return Fail(errno == ENOMEM ? ENOMEM : ENOENT);
+  (void)ElementMethod(block, method);
   const uint32_t bytes_per_pixel = SameCode(header->pixel_format, "BGRA") ? 4 : 2;
-
-  Image picture;
-  if (!ReadPicture(picture_path, pixels.pixel_format, picture)) return false;
   const bool full = x == -1 && y == -1;
   if (full) {
     if (picture.width != pixels.width || picture.height != pixels.height) return Fail(EFAULT);
@@ -336,7 +316,6 @@ bool CSI_ReplaceImage(BOMBlock& block, const char* picture_path, int32_t x, int3
   r.stride = method == static_cast<uint32_t>(CompressionMethod::Uncompressed)
                  ? static_cast<uint32_t>(pixels.width) * bytes_per_pixel
                  : static_cast<uint32_t>(pixels.stride);
-  Buffer_Free(picture.pixels);
 
   CheckHeader(*header, full);
   if (!Append(r, block.data, kCSIHeaderSize)) return false;
@@ -397,16 +376,49 @@ bool CSI_ReplaceImage(BOMBlock& block, const char* picture_path, int32_t x, int3
   return true;
 }
 
-int ReplaceImage_Run(AssetsCatalog& catalog, const char* picture_path, const char* output_path) {
+}  // namespace
+
+bool PackedImage_FindPosition(int32_t packed_width, int32_t packed_height, int32_t width,
+                              int32_t height, int32_t& x, int32_t& y) {
+  for (const PackedImagePosition& p : kPackedImagePositions) {
+    if (p.packed_width == packed_width && p.packed_height == packed_height && p.width == width &&
+        p.height == height) {
+      x = p.x;
+      y = p.y;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CSI_ReplaceImage(BOMBlock& block, const char* picture_path, int32_t x, int32_t y) {
+  const CSIHeader* header = CSI_Header(block);
+  if (header == nullptr || block.size <= kCSIHeaderSize || Get(header->height) == 0 ||
+      Get(header->payload_size) == 0) {
+    return Fail(ENOENT);
+  }
+  uint32_t method = 0;
+  if (!IsWritableFormat(*header) || (ElementMethod(block, method) && !IsWritableMethod(method))) {
+    return Fail(kErrUnsupported);
+  }
+  Image pixels;
+  if (!CSI_DecodeImage(block, pixels)) return Fail(errno == ENOMEM ? ENOMEM : ENOENT);
   Image picture;
-  if (!Image_ReadFile(picture_path, "BGRA", picture)) {
+  if (!ReadPicture(picture_path, pixels.pixel_format, picture)) return false;
+  return ReplaceDecoded(block, pixels, picture, x, y);
+}
+
+int ReplaceImage_Run(AssetsCatalog& catalog, const char* picture_path, const char* output_path) {
+  // The picture is read once; each rendition it goes into is decoded once
+  // and rebuilt from those pixels (pasting converts to the rendition's format).
+  Image picture;
+  if (!ReadPicture(picture_path, "BGRA", picture)) {
     const int code = errno;
     Report_ImageReadFailure(stderr, picture_path, code);
     return 1;
   }
   const auto width = static_cast<uint32_t>(picture.width);
   const auto height = static_cast<uint32_t>(picture.height);
-  Buffer_Free(picture.pixels);
   std::fprintf(stdout, "\nReplacing new image in %s...\n", output_path);
 
   for (uint64_t i = 0; i < catalog.store.count; ++i) {
@@ -439,7 +451,9 @@ int ReplaceImage_Run(AssetsCatalog& catalog, const char* picture_path, const cha
                    static_cast<int>(i), method);
       continue;
     }
-    (void)CSI_ReplaceImage(block, picture_path, x, y);
+    // A wide record decodes but cannot be written back: left as it is.
+    if (!IsWritableFormat(*header)) continue;
+    (void)ReplaceDecoded(block, decoded, picture, x, y);
   }
 
   std::fflush(stdout);

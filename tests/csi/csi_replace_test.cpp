@@ -526,6 +526,7 @@ TEST(CSIReplaceCommand, ReplacesEveryPictureOfThatSizeAndSaves) {
       .width = 92, .height = 60, .method = 4, .chunks = 3, .packed = true, .seed = 5};
   const RecordSpec small{.width = 29, .height = 29, .method = 2, .chunks = 0};
   const RecordSpec larger{.width = 120, .height = 120, .method = 4, .chunks = 4, .seed = 7};
+  const RecordSpec gray{.width = 57, .height = 57, .format = " 8AG", .method = 3, .chunks = 0};
   const Bytes undecodable = test::Patched(Canonical(RecordSpec{.width = 60, .height = 60}).Build(),
                                           test::PutU32LE(288 + 8, 7));
   test::CatalogFileSpec recipe;
@@ -536,6 +537,7 @@ TEST(CSIReplaceCommand, ReplacesEveryPictureOfThatSizeAndSaves) {
       {test::DefaultKey({{17, 1}, {12, 1}, {9, 1}}), Canonical(small).Build()},
       {test::DefaultKey({{17, 1}, {12, 2}, {9, 4}}), Canonical(larger).Build()},
       {test::DefaultKey({{17, 1}, {12, 3}, {9, 4}}), undecodable},
+      {test::DefaultKey({{17, 1}, {12, 3}, {9, 5}}), Canonical(gray).Build()},
   };
   test::CatalogFileLayout layout;
   const Bytes file = test::BuildCatalogFile(recipe, &layout);
@@ -563,6 +565,7 @@ TEST(CSIReplaceCommand, ReplacesEveryPictureOfThatSizeAndSaves) {
     return Bytes(b.data, b.data + b.size);
   };
   EXPECT_EQ(Decoded(block(saved, 0), 4), picture);
+  EXPECT_EQ(Decoded(block(saved, 5), 2), GrayOf(picture));
   const Bytes packed = Decoded(block(saved, 1), 4);
   for (uint32_t row = 0; row < 57; ++row) {
     EXPECT_EQ(Span(packed, 92, row + 1, 2, 59), Span(picture, 57, row, 0, 57)) << row;
