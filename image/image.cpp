@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/bytes.h"
 #include "base/result.h"
 
 namespace skarvel {
@@ -54,6 +55,16 @@ bool PixelFormat_Parse(const char* format, PixelLayout& layout) {
   // puts blue in a fourth byte.
   const int n = layout.channel_count;
   return layout.red < n && layout.green < n && layout.blue < n && layout.alpha < n;
+}
+
+bool Image_RowsFit(std::span<const uint8_t> pixels, int64_t width, int64_t height, int64_t stride,
+                   int channel_count) {
+  if (width < 0 || height < 0 || stride < 0 || channel_count < 0) return false;
+  if (width == 0 || height == 0) return true;
+  const uint64_t row = static_cast<uint64_t>(width) * static_cast<uint64_t>(channel_count);
+  if (row > static_cast<uint64_t>(stride)) return false;
+  return Range_Fits(static_cast<uint64_t>(height - 1) * static_cast<uint64_t>(stride), row,
+                    pixels.size());
 }
 
 int64_t Image_StrideFor(int64_t width, int channel_count) {

@@ -3,6 +3,7 @@
 // PixelFormat names ("BGRA", "RGBA", " 8AG", "MA"), rows top first.
 
 #include <cstdint>
+#include <span>
 
 #include "base/buffer.h"
 
@@ -30,6 +31,24 @@ struct Image {
 // Parses a format text (a text starting with NUL or white space is read
 // backwards). True when it names red, green and blue, directly or as gray.
 [[nodiscard]] bool PixelFormat_Parse(const char* format, PixelLayout& layout);
+// Stores one pixel at `p` in `layout`: a gray layout keeps green only; alpha
+// goes to its position when the layout has one.
+inline void PixelLayout_Store(uint8_t* p, const PixelLayout& layout, uint8_t red, uint8_t green,
+                              uint8_t blue, uint8_t alpha) {
+  if (layout.channel_count >= 3) {
+    p[layout.red] = red;
+    p[layout.green] = green;
+    p[layout.blue] = blue;
+  } else {
+    p[layout.green] = green;
+  }
+  if (layout.alpha >= 0) p[layout.alpha] = alpha;
+}
+// True when `pixels` holds `height` rows of `width` pixels of `channel_count`
+// bytes, `stride` bytes apart (the last row needs only its pixels). A
+// negative size never does; an empty picture always does.
+[[nodiscard]] bool Image_RowsFit(std::span<const uint8_t> pixels, int64_t width, int64_t height,
+                                 int64_t stride, int channel_count);
 // The stride rule: width * channel count rounded up to a multiple of 32.
 int64_t Image_StrideFor(int64_t width, int channel_count);
 // The largest picture any image operation accepts, in pixels (2^28).

@@ -45,20 +45,6 @@ bool IsJpegPath(const char* path, size_t length) {
 // ---------------------------------------------------------------------------
 // Pixels
 
-// Stores one file pixel into an image pixel of `layout`: a gray layout keeps
-// green only; alpha goes to its position when the layout has one.
-inline void PutPixel(uint8_t* p, const PixelLayout& layout, uint8_t red, uint8_t green,
-                     uint8_t blue, uint8_t alpha) {
-  if (layout.channel_count >= 3) {
-    p[layout.red] = red;
-    p[layout.green] = green;
-    p[layout.blue] = blue;
-  } else {
-    p[layout.green] = green;
-  }
-  if (layout.alpha >= 0) p[layout.alpha] = alpha;
-}
-
 // Largest expansion of a deflate stream: 258 bytes from two 1-bit codes.
 constexpr uint64_t kDeflateMaxRatio = 1032;
 // A Huffman-coded JPEG spends at least one bit on every 8 x 8 block.
@@ -124,7 +110,7 @@ void StorePngRow(const PngReadJob& job, const uint8_t* rgba, uint32_t y) {
   uint8_t* out = image.pixels.data + uint64_t{y} * static_cast<uint64_t>(image.stride);
   const int n = job.layout.channel_count;
   for (int32_t x = 0; x < image.width; ++x, rgba += 4, out += n) {
-    PutPixel(out, job.layout, rgba[0], rgba[1], rgba[2], rgba[3]);
+    PixelLayout_Store(out, job.layout, rgba[0], rgba[1], rgba[2], rgba[3]);
   }
 }
 
@@ -369,9 +355,9 @@ int DecodeJpegPixels(JpegReadJob& job) {
     uint8_t* out = image.pixels.data + uint64_t{y} * static_cast<uint64_t>(image.stride);
     for (JDIMENSION x = 0; x < cinfo.output_width; ++x, in += c, out += n) {
       if (c == 3) {
-        PutPixel(out, job.layout, in[0], in[1], in[2], 255);
+        PixelLayout_Store(out, job.layout, in[0], in[1], in[2], 255);
       } else {
-        PutPixel(out, job.layout, in[0], in[0], in[0], 255);
+        PixelLayout_Store(out, job.layout, in[0], in[0], in[0], 255);
       }
     }
   }
@@ -497,7 +483,7 @@ int ReadBmp(std::span<const uint8_t> bytes, const char* format, const PixelLayou
     const uint8_t* in = bytes.data() + data_offset + file_row * row_length;
     uint8_t* out = image.pixels.data + y * static_cast<uint64_t>(image.stride);
     for (int32_t x = 0; x < width; ++x, in += b, out += n) {
-      PutPixel(out, layout, in[2], in[1], in[0], b == 4 ? in[3] : 255);
+      PixelLayout_Store(out, layout, in[2], in[1], in[0], b == 4 ? in[3] : 255);
     }
   }
   return 0;
@@ -541,18 +527,6 @@ int WriteBmp(FILE* file, const PixelLayout& layout, std::span<const uint8_t> pix
     }
   }
   return 0;
-}
-
-// Whether `pixels` holds `height` rows of `width` pixels of n bytes, `stride`
-// bytes apart.
-bool DescribesPixels(std::span<const uint8_t> pixels, int32_t width, int32_t height,
-                     int32_t stride, int n) {
-  if (width < 0 || height < 0 || stride < 0) return false;
-  if (width == 0 || height == 0) return true;
-  const uint64_t row = uint64_t(static_cast<uint32_t>(width)) * static_cast<uint64_t>(n);
-  if (row > static_cast<uint64_t>(stride)) return false;
-  return Range_Fits(uint64_t(static_cast<uint32_t>(height) - 1) * static_cast<uint64_t>(stride),
-                    row, pixels.size());
 }
 
 }  // namespace
@@ -620,7 +594,7 @@ bool Image_WriteFile(const char* path, const char* format, std::span<const uint8
                      int32_t width, int32_t height, int32_t stride) {
   PixelLayout layout;
   if (!PixelFormat_Parse(format, layout)) return Fail(ERANGE);
-  if (!DescribesPixels(pixels, width, height, stride, layout.channel_count)) return Fail(EINVAL);
+  if (!Image_RowsFit(pixels, width, height, stride, layout.channel_count)) return Fail(EINVAL);
   FILE* file = OpenFile(path, "wb");
   // The resolver's allocation failure is not a refusal to create the file.
   if (file == nullptr) return Fail(errno == ENOMEM ? ENOMEM : EACCES);

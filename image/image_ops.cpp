@@ -14,13 +14,7 @@ namespace {
 // Whether the image's stride and pixels hold its width x height pixels of n
 // bytes each.
 bool IsConsistent(const Image& image, int n) {
-  if (image.width < 0 || image.height < 0 || image.stride < 0) return false;
-  if (image.width == 0 || image.height == 0) return true;
-  const uint64_t row = static_cast<uint64_t>(image.width) * static_cast<uint64_t>(n);
-  if (row > static_cast<uint64_t>(image.stride)) return false;
-  const uint64_t last = static_cast<uint64_t>(image.height - 1) * static_cast<uint64_t>(image.stride);
-  return image.pixels.data != nullptr && last <= image.pixels.size &&
-         row <= image.pixels.size - last;
+  return Image_RowsFit(image.pixels.bytes(), image.width, image.height, image.stride, n);
 }
 
 // A zero-filled pixel buffer of `height` rows of `stride` bytes.
@@ -222,15 +216,8 @@ bool Image_Convert(const char* source_format, Image& image, const char* target_f
     const uint8_t* in = image.pixels.data + int64_t{y} * image.stride;
     uint8_t* out = pixels.data + y * stride;
     for (int32_t x = 0; x < image.width; ++x, in += from.channel_count, out += to.channel_count) {
-      const uint8_t alpha = from.alpha >= 0 ? in[from.alpha] : 255;
-      if (to.channel_count >= 3) {
-        out[to.red] = in[from.red];
-        out[to.green] = in[from.green];
-        out[to.blue] = in[from.blue];
-      } else {
-        out[to.green] = in[from.green];
-      }
-      if (to.alpha >= 0) out[to.alpha] = alpha;
+      PixelLayout_Store(out, to, in[from.red], in[from.green], in[from.blue],
+                        from.alpha >= 0 ? in[from.alpha] : 255);
     }
   }
   image.pixels = std::move(pixels);
