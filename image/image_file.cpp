@@ -209,15 +209,36 @@ int ReadPng(std::span<const uint8_t> bytes, const char* format, const PixelLayou
   return RunPngRead(job);
 }
 
-struct PngWriteJob {
-  png_structp png = nullptr;
-  png_infop info = nullptr;
-  FILE* file = nullptr;
+// What a writer takes: `height` rows of `width` pixels in `layout`, `stride`
+// bytes apart (checked by Image_WriteFile).
+struct PixelRows {
   PixelLayout layout;
   std::span<const uint8_t> pixels;
   int32_t width = 0;
   int32_t height = 0;
   int32_t stride = 0;
+};
+
+// Row y as 8-bit red, green and blue, and with `channels` 4 alpha too (255
+// when the layout has none). Every layout with an alpha channel keeps it,
+// gray and alpha included (as the BMP writer does): extracting a gray
+// picture must not lose its mask.
+void PackRow(const PixelRows& rows, int32_t y, uint8_t* out, int channels) {
+  const PixelLayout& l = rows.layout;
+  const uint8_t* in = rows.pixels.data() + int64_t{y} * rows.stride;
+  for (int32_t x = 0; x < rows.width; ++x, in += l.channel_count, out += channels) {
+    out[0] = in[l.red];
+    out[1] = in[l.green];
+    out[2] = in[l.blue];
+    if (channels == 4) out[3] = l.alpha >= 0 ? in[l.alpha] : 255;
+  }
+}
+
+struct PngWriteJob {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  FILE* file = nullptr;
+  const PixelRows* rows = nullptr;
   Buffer row;
 
   PngWriteJob() = default;
@@ -229,20 +250,8 @@ struct PngWriteJob {
 };
 
 void WritePngRows(PngWriteJob& job) {
-  const PixelLayout& l = job.layout;
-  const int n = l.channel_count;
-  // Every layout with an alpha channel keeps it, gray and alpha included (as
-  // the BMP writer does): extracting a gray picture must not lose its mask.
-  const bool keep_alpha = l.alpha >= 0;
-  for (int32_t y = 0; y < job.height; ++y) {
-    const uint8_t* in = job.pixels.data() + int64_t{y} * job.stride;
-    uint8_t* out = job.row.data;
-    for (int32_t x = 0; x < job.width; ++x, in += n, out += 4) {
-      out[0] = in[l.red];
-      out[1] = in[l.green];
-      out[2] = in[l.blue];
-      out[3] = keep_alpha ? in[l.alpha] : 255;
-    }
+  for (int32_t y = 0; y < job.rows->height; ++y) {
+    PackRow(*job.rows, y, job.row.data, 4);
     png_write_row(job.png, job.row.data);
   }
 }
@@ -250,30 +259,25 @@ void WritePngRows(PngWriteJob& job) {
 int RunPngWrite(PngWriteJob& job) {
   if (setjmp(png_jmpbuf(job.png)) != 0) return EINVAL;
   png_init_io(job.png, job.file);
-  png_set_IHDR(job.png, job.info, static_cast<png_uint_32>(job.width),
-               static_cast<png_uint_32>(job.height), 8, PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(job.png, job.info, static_cast<png_uint_32>(job.rows->width),
+               static_cast<png_uint_32>(job.rows->height), 8, PNG_COLOR_TYPE_RGBA,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(job.png, job.info);
   WritePngRows(job);
   png_write_end(job.png, nullptr);
   return 0;
 }
 
-int WritePng(FILE* file, const PixelLayout& layout, std::span<const uint8_t> pixels, int32_t width,
-             int32_t height, int32_t stride) {
+int WritePng(FILE* file, const PixelRows& rows) {
   PngWriteJob job;
-  if (!Buffer_AppendZeros(job.row, uint64_t(static_cast<uint32_t>(width)) * 4)) return ENOMEM;
+  if (!Buffer_AppendZeros(job.row, uint64_t(static_cast<uint32_t>(rows.width)) * 4)) return ENOMEM;
   job.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngQuietError,
                                     PngQuietWarning);
   if (job.png == nullptr) return EINVAL;
   job.info = png_create_info_struct(job.png);
   if (job.info == nullptr) return EINVAL;
   job.file = file;
-  job.layout = layout;
-  job.pixels = pixels;
-  job.width = width;
-  job.height = height;
-  job.stride = stride;
+  job.rows = &rows;
   return RunPngWrite(job);
 }
 
@@ -390,11 +394,7 @@ struct JpegWriteJob {
   jpeg_compress_struct cinfo;
   JpegErrors errors;
   FILE* file = nullptr;
-  PixelLayout layout;
-  std::span<const uint8_t> pixels;
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t stride = 0;
+  const PixelRows* rows = nullptr;
   Buffer row;
 
   JpegWriteJob() { std::memset(&cinfo, 0, sizeof cinfo); }
@@ -404,16 +404,8 @@ struct JpegWriteJob {
 };
 
 void WriteJpegRows(JpegWriteJob& job) {
-  const PixelLayout& l = job.layout;
-  const int n = l.channel_count;
-  for (int32_t y = 0; y < job.height; ++y) {
-    const uint8_t* in = job.pixels.data() + int64_t{y} * job.stride;
-    uint8_t* out = job.row.data;
-    for (int32_t x = 0; x < job.width; ++x, in += n, out += 3) {
-      out[0] = in[l.red];
-      out[1] = in[l.green];
-      out[2] = in[l.blue];
-    }
+  for (int32_t y = 0; y < job.rows->height; ++y) {
+    PackRow(*job.rows, y, job.row.data, 3);
     JSAMPROW row = job.row.data;
     jpeg_write_scanlines(&job.cinfo, &row, 1);
   }
@@ -423,8 +415,8 @@ int RunJpegWrite(JpegWriteJob& job) {
   if (setjmp(job.errors.jump) != 0) return EINVAL;
   jpeg_CreateCompress(&job.cinfo, JPEG_LIB_VERSION, sizeof(jpeg_compress_struct));
   jpeg_stdio_dest(&job.cinfo, job.file);
-  job.cinfo.image_width = static_cast<JDIMENSION>(job.width);
-  job.cinfo.image_height = static_cast<JDIMENSION>(job.height);
+  job.cinfo.image_width = static_cast<JDIMENSION>(job.rows->width);
+  job.cinfo.image_height = static_cast<JDIMENSION>(job.rows->height);
   job.cinfo.input_components = 3;
   job.cinfo.in_color_space = JCS_RGB;
   jpeg_set_defaults(&job.cinfo);
@@ -435,18 +427,13 @@ int RunJpegWrite(JpegWriteJob& job) {
   return 0;
 }
 
-int WriteJpeg(FILE* file, const PixelLayout& layout, std::span<const uint8_t> pixels,
-              int32_t width, int32_t height, int32_t stride) {
+int WriteJpeg(FILE* file, const PixelRows& rows) {
   JpegWriteJob job;
-  if (!Buffer_AppendZeros(job.row, uint64_t(static_cast<uint32_t>(width)) * 3)) return ENOMEM;
+  if (!Buffer_AppendZeros(job.row, uint64_t(static_cast<uint32_t>(rows.width)) * 3)) return ENOMEM;
   SetUpJpegErrors(job.errors);
   job.cinfo.err = &job.errors.manager;
   job.file = file;
-  job.layout = layout;
-  job.pixels = pixels;
-  job.width = width;
-  job.height = height;
-  job.stride = stride;
+  job.rows = &rows;
   return RunJpegWrite(job);
 }
 
@@ -489,8 +476,10 @@ int ReadBmp(std::span<const uint8_t> bytes, const char* format, const PixelLayou
   return 0;
 }
 
-int WriteBmp(FILE* file, const PixelLayout& layout, std::span<const uint8_t> pixels,
-             int32_t width, int32_t height, int32_t stride) {
+int WriteBmp(FILE* file, const PixelRows& rows) {
+  const PixelLayout& layout = rows.layout;
+  const int32_t width = rows.width;
+  const int32_t height = rows.height;
   const uint64_t row_length = uint64_t(static_cast<uint32_t>(width)) * 4;
   const uint64_t image_size = row_length * static_cast<uint32_t>(height);
   if (image_size > UINT32_MAX - kBmpHeaderSize) return EINVAL;
@@ -510,7 +499,7 @@ int WriteBmp(FILE* file, const PixelLayout& layout, std::span<const uint8_t> pix
   const int n = layout.channel_count;
   uint8_t out[4 * 256];
   for (int32_t y = height - 1; y >= 0; --y) {
-    const uint8_t* in = pixels.data() + int64_t{y} * stride;
+    const uint8_t* in = rows.pixels.data() + int64_t{y} * rows.stride;
     int32_t x = 0;
     while (x < width) {
       // Whole rows go out in pieces of 256 pixels.
@@ -598,17 +587,18 @@ bool Image_WriteFile(const char* path, const char* format, std::span<const uint8
   FILE* file = OpenFile(path, "wb");
   // The resolver's allocation failure is not a refusal to create the file.
   if (file == nullptr) return Fail(errno == ENOMEM ? ENOMEM : EACCES);
+  const PixelRows rows{layout, pixels, width, height, stride};
   int code = 0;
   switch (ImageFile_TypeForWriting(path)) {
     case ImageFileType::Png:
-      code = WritePng(file, layout, pixels, width, height, stride);
+      code = WritePng(file, rows);
       break;
     case ImageFileType::Jpeg:
-      code = WriteJpeg(file, layout, pixels, width, height, stride);
+      code = WriteJpeg(file, rows);
       break;
     case ImageFileType::Bmp:
     case ImageFileType::None:
-      code = WriteBmp(file, layout, pixels, width, height, stride);
+      code = WriteBmp(file, rows);
       break;
   }
   // A failed close loses buffered bytes: report it like a failed write.
