@@ -198,13 +198,7 @@ void DecodeFacetValue(FieldReader& f, const AssetsCatalog& catalog) {
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t at = 6 + 4 * uint64_t{i};
     if (!Fields_Have(f, at, 4, "    ")) return;
-    const uint16_t attribute = Fields_U16(f, at);
-    const uint16_t value = Fields_U16(f, at + 2);
-    const char* attribute_name = "???";
-    const char* value_name = "???";
-    ListingAttributeNames(catalog, attribute, value, &attribute_name, &value_name);
-    std::fprintf(out, "    + [%d]: %d (%s) = %d (%s)\n", static_cast<int>(i), attribute,
-                 attribute_name, value, value_name);
+    PrintAttributePair(out, "    ", i, catalog, Fields_U16(f, at), Fields_U16(f, at + 2));
   }
 }
 
@@ -242,13 +236,8 @@ void DecodeRenditionKey(FieldReader& f, const AssetsCatalog& catalog) {
   const uint64_t attributes = KeyFormat_Count(catalog);
   for (uint32_t i = 0; i < values && i < attributes; ++i) {
     (void)Fields_Have(f, 2 * uint64_t{i}, 2, "  ");
-    const uint32_t attribute = KeyFormat_EffectiveAttribute(catalog, i);
-    const uint16_t value = Fields_U16(f, 2 * uint64_t{i});
-    const char* attribute_name = "???";
-    const char* value_name = "???";
-    ListingAttributeNames(catalog, attribute, value, &attribute_name, &value_name);
-    std::fprintf(f.out, "  + [%d]: %d (%s) = %d (%s)\n", static_cast<int>(i),
-                 static_cast<int32_t>(attribute), attribute_name, value, value_name);
+    PrintAttributePair(f.out, "  ", i, catalog, KeyFormat_EffectiveAttribute(catalog, i),
+                       Fields_U16(f, 2 * uint64_t{i}));
   }
 }
 

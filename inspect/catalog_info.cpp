@@ -5,6 +5,7 @@
 #include "base/bytes.h"
 #include "catalog/rendition_attribute.h"
 #include "csi/csi_format.h"
+#include "inspect/listing_fields.h"
 
 namespace skarvel {
 
@@ -90,7 +91,7 @@ void PrintValueLine(FILE* out, uint32_t index, const BOMBlock& block, const Reme
   if (payload_size != 0) {
     // Only a scaling-information record holds scales; any other payload of a
     // rendition without dimensions (raw data, colours...) is not described.
-    if (Range_Fits(p, 4, bytes.size()) && std::memcmp(bytes.data() + p, "SISM", 4) == 0) {
+    if (CodeAt(bytes, p, "SISM")) {
       PrintScales(out, bytes, p);
     } else {
       std::fprintf(out, "%12sUNKNOWN\n", "");

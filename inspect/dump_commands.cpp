@@ -18,6 +18,7 @@
 #include "image/image_file.h"
 #include "inspect/block_listing.h"
 #include "inspect/dump_names.h"
+#include "inspect/listing_fields.h"
 #include "lzfse/lzfse.h"
 
 namespace skarvel {
@@ -194,10 +195,6 @@ void ExtractRaw(void* context, FILE* out, uint32_t index, const BOMBlock& block,
   (void)ExtractRawPayload(err, index, name, payload, path, [&] {
     std::fprintf(out, "    + Raw data [extracted to \"%s\"]\n", path);
   });
-}
-
-bool CodeAt(std::span<const uint8_t> bytes, uint64_t offset, const char* code) {
-  return Range_Fits(offset, 4, bytes.size()) && std::memcmp(bytes.data() + offset, code, 4) == 0;
 }
 
 // One block of -dump_res: a picture or raw data, or nothing.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <span>
 
 #include "base/bytes.h"
@@ -31,6 +32,11 @@ inline uint16_t Fields_U16(const FieldReader& f, uint64_t offset) {
 }
 inline int32_t Fields_I32(const FieldReader& f, uint64_t offset) {
   return static_cast<int32_t>(LoadU32LEAt(f.bytes, offset));
+}
+
+// True when the four bytes at `offset` lie in `bytes` and are `code`.
+inline bool CodeAt(std::span<const uint8_t> bytes, uint64_t offset, const char* code) {
+  return Range_Fits(offset, 4, bytes.size()) && std::memcmp(bytes.data() + offset, code, 4) == 0;
 }
 
 // A byte of a four-character code as the listings show it: itself when it is

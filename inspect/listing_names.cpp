@@ -14,6 +14,15 @@ void ListingAttributeNames(const AssetsCatalog& catalog, uint32_t attribute, int
   }
 }
 
+void PrintAttributePair(FILE* out, const char* indent, uint32_t index,
+                        const AssetsCatalog& catalog, uint32_t attribute, int32_t value) {
+  const char* attribute_name = "???";
+  const char* value_name = "???";
+  ListingAttributeNames(catalog, attribute, value, &attribute_name, &value_name);
+  std::fprintf(out, "%s+ [%d]: %d (%s) = %d (%s)\n", indent, static_cast<int>(index),
+               static_cast<int32_t>(attribute), attribute_name, value, value_name);
+}
+
 namespace {
 
 struct NamedValue {

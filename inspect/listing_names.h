@@ -2,6 +2,7 @@
 // Names of the numbered values that the listings show in parentheses.
 
 #include <cstdint>
+#include <cstdio>
 
 #include "catalog/assets_catalog.h"
 
@@ -12,6 +13,10 @@ namespace skarvel {
 // attribute (7) the name the catalog's APPEARANCEKEYS gives the value.
 void ListingAttributeNames(const AssetsCatalog& catalog, uint32_t attribute, int32_t value,
                            const char** attribute_name, const char** value_name);
+// Prints one (attribute, value) pair of a key as the listings show it:
+// `indent`, "+ [index]: attribute (name) = value (name)" and a newline.
+void PrintAttributePair(FILE* out, const char* indent, uint32_t index,
+                        const AssetsCatalog& catalog, uint32_t attribute, int32_t value);
 
 // 0 "unspecified", 1 "standard RGB", 2 "expanded DisplayP3", else "??? UNKNOWN".
 [[nodiscard]] const char* ColorspaceName(uint32_t colorspace);

@@ -159,13 +159,7 @@ void PrintReference(FieldReader& s, const AssetsCatalog& catalog) {
   for (uint32_t k = 0; k < pairs; ++k) {
     const uint64_t at = 38 + 4 * uint64_t{k};
     if (!Fields_Have(s, at, 4, kEntry)) return;
-    const uint16_t attribute = Fields_U16(s, at);
-    const uint16_t value = Fields_U16(s, at + 2);
-    const char* attribute_name = "???";
-    const char* value_name = "???";
-    ListingAttributeNames(catalog, attribute, value, &attribute_name, &value_name);
-    std::fprintf(out, "        + [%d]: %d (%s) = %d (%s)\n", static_cast<int>(k), attribute,
-                 attribute_name, value, value_name);
+    PrintAttributePair(out, kEntry, k, catalog, Fields_U16(s, at), Fields_U16(s, at + 2));
   }
 }
 
@@ -210,11 +204,7 @@ void PrintLayerKey(FieldReader& s, uint64_t at, uint32_t length, const AssetsCat
     const uint16_t attribute = Fields_U16(s, pair);
     const uint16_t value = Fields_U16(s, pair + 2);
     if (attribute == 0 && value == 0) return;
-    const char* attribute_name = "???";
-    const char* value_name = "???";
-    ListingAttributeNames(catalog, attribute, value, &attribute_name, &value_name);
-    std::fprintf(s.out, "          + [%d]: %d (%s) = %d (%s)\n", static_cast<int>(k), attribute,
-                 attribute_name, value, value_name);
+    PrintAttributePair(s.out, "          ", k, catalog, attribute, value);
   }
 }
 
@@ -349,10 +339,6 @@ void PrintSubblockFields(FILE* out, std::span<const uint8_t> subblock, uint32_t 
   }
 }
 
-bool CodeIs(std::span<const uint8_t> bytes, uint64_t offset, const char* code) {
-  return Range_Fits(offset, 4, bytes.size()) && std::memcmp(bytes.data() + offset, code, 4) == 0;
-}
-
 void PrintScalingInfo(FieldReader& f, uint64_t p) {
   FILE* out = f.out;
   PrintCode(out, "    + SISM magic: \"", f.bytes.data() + p, "\" (scaling information)\n");
@@ -371,7 +357,7 @@ void PrintScalingInfo(FieldReader& f, uint64_t p) {
 void PrintElement(FieldReader& f, uint64_t p, uint32_t payload_size, uint32_t index,
                   const BOMBlock& block, const char* name, const ListingHooks& hooks) {
   FILE* out = f.out;
-  const bool chunked = p + kCSIChunkHeaderSize < f.bytes.size() && CodeIs(f.bytes, p + 16, "KCBC");
+  const bool chunked = p + kCSIChunkHeaderSize < f.bytes.size() && CodeAt(f.bytes, p + 16, "KCBC");
   PrintCode(out, "    + CoreUI element magic: \"", f.bytes.data() + p, "\"\n");
   if (Fields_Have(f, p + 4, 4, "    ")) {
     const uint32_t flags = Fields_U32(f, p + 4);
@@ -603,7 +589,7 @@ uint64_t Rendition_Print(FILE* out, const AssetsCatalog& catalog, uint32_t index
                         {"ARGG", PrintNamedGradient},
                         {"XFTC", PrintEffect}};
   for (const auto& payload : kNewerPayloads) {
-    if (CodeIs(f.bytes, p, payload.magic)) {
+    if (CodeAt(f.bytes, p, payload.magic)) {
       payload.print(f, p);
       return f.decoded;
     }
@@ -612,11 +598,11 @@ uint64_t Rendition_Print(FILE* out, const AssetsCatalog& catalog, uint32_t index
   char name[sizeof(CSIHeader::name) + 1] = {};
   std::memcpy(name, f.bytes.data() + offsetof(CSIHeader, name), sizeof(CSIHeader::name));
 
-  if (CodeIs(f.bytes, p, "SISM")) {
+  if (CodeAt(f.bytes, p, "SISM")) {
     PrintScalingInfo(f, p);
-  } else if (CodeIs(f.bytes, p, "MLEC")) {
+  } else if (CodeAt(f.bytes, p, "MLEC")) {
     PrintElement(f, p, payload_size, index, block, name, hooks);
-  } else if (CodeIs(f.bytes, p, "DWAR")) {
+  } else if (CodeAt(f.bytes, p, "DWAR")) {
     PrintRawData(f, p, index, block, name, hooks);
   } else {
     PrintCode(out, "    + ??? UNKNOWN PAYLOAD: magic: \"", f.bytes.data() + p, "\"\n");
