@@ -21,10 +21,31 @@ void MarkBlock(BOMStore& store, uint32_t index, BlockKind kind) {
   if (BOMBlock* block = BOMStore_Block(store, index)) block->kind = kind;
 }
 
+// A tree just read from a file is big-endian, and opening tells that from a
+// version field (1 in every catalog) that reads above 256 in host order. A
+// header whose version reads lower (0, say) would be taken for a tree
+// already in host order: left as it is on opening, it would be swapped by
+// every save, and the saved file would no longer read. Such a header is
+// refused.
+bool ReadsAsFileOrder(const BOMStore& store, int32_t index) {
+  const BOMBlock* header = BOMStore_Block(store, index);
+  if (header == nullptr || header->size < 8) return true;  // the open refuses it
+  uint32_t version = 0;
+  std::memcpy(&version, header->data + 4, sizeof version);
+  return version > 256;
+}
+
+// Opens the tree whose header block is `index`; EINVAL when it is missing or
+// malformed.
+bool OpenTreeAt(BOMStore& store, int32_t index, BOMTree& tree) {
+  if (!ReadsAsFileOrder(store, index)) return Fail(EINVAL);
+  return BOMTree_Open(store, index, tree);
+}
+
 // Opens the tree labelled `label`; EINVAL when it is missing or malformed.
 bool OpenTree(BOMStore& store, const char* label, int32_t& index, BOMTree& tree) {
   index = BOMStore_FindBlockByLabel(store, label);
-  return BOMTree_Open(store, index, tree);
+  return OpenTreeAt(store, index, tree);
 }
 
 // No block may serve two of the main trees (or twice in one): a node shared
@@ -347,7 +368,7 @@ bool LoadFromStore(AssetsCatalog& c) {
   if (!OpenTree(store, "FACETKEYS", c.facet_keys_tree_index, c.facet_keys_tree)) return false;
   c.bitmap_keys_tree_index = BOMStore_FindBlockByLabel(store, "BITMAPKEYS");
   if (c.bitmap_keys_tree_index >= 0 &&
-      !BOMTree_Open(store, c.bitmap_keys_tree_index, c.bitmap_keys_tree)) {
+      !OpenTreeAt(store, c.bitmap_keys_tree_index, c.bitmap_keys_tree)) {
     return false;
   }
   if (!TreesAreDistinct(c)) return false;

@@ -3,17 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <string>
 
 #include "bom/bom_store.h"
+#include "bom/bom_tree.h"
+#include "catalog/assets_catalog.h"
+#include "catalog/catalog_builder.h"
 #include "csi/csi_decode.h"
 #include "csi/csi_replace.h"
 #include "image/image.h"
 #include "image/image_file.h"
 #include "tests/support/byte_patch.h"
 #include "tests/support/capture.h"
+#include "tests/support/catalog_file_builder.h"
 #include "tests/support/csi_record_builder.h"
 #include "tests/support/temp_dir.h"
 
@@ -78,6 +83,82 @@ TEST(FuzzFindings, ReplacedUncompressedRecordWithPaddedRowsStillDecodes) {
           EXPECT_EQ(got[1], want[3]) << x << "," << y;
         }
       }
+    }
+  }
+}
+
+// The tree of header block `tree`, header, node head and entries, stored
+// little-endian, with `version` as its version.
+Bytes LittleEndianTree(Bytes file, const test::CatalogFileLayout& l, uint32_t tree,
+                       uint32_t version) {
+  auto swap32 = [&file](size_t at) { std::reverse(file.begin() + at, file.begin() + at + 4); };
+  auto swap16 = [&file](size_t at) { std::reverse(file.begin() + at, file.begin() + at + 2); };
+  const size_t h = l.DataAt(tree);
+  const uint32_t node = test::GetU32BE(file, h + 8);
+  const size_t n = l.DataAt(node);
+  const uint16_t count = test::GetU16BE(file, n + 2);
+  for (size_t at : {h + 8, h + 12, h + 16}) swap32(at);
+  swap16(n);
+  swap16(n + 2);
+  swap32(n + 4);
+  swap32(n + 8);
+  for (size_t e = 0; e < 2u * count; ++e) swap32(n + 12 + 4 * e);
+  return test::Patched(file, test::PutU32LE(h + 4, version));
+}
+
+// A catalog that loads saves to a file that loads again. Trees are
+// big-endian in a file, and a version field that reads above 256 in host
+// order is what shows it; a tree stored the other way round was once taken
+// for one already in host order, and with version 0 a save turned it into
+// a file that no longer loaded. Such trees are refused.
+TEST(FuzzFindings, TreesStoredInHostOrderAreRefused) {
+  test::CatalogFileSpec spec;
+  spec.facets = {{"Icon", test::FacetPairs(85, 220, 1)}};
+  spec.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), test::BytesOf("value")}};
+  test::CatalogFileLayout l;
+  const Bytes good = test::BuildCatalogFile(spec, &l);
+  const struct {
+    const char* name;
+    Bytes (*make)(const Bytes&, const test::CatalogFileLayout&, uint32_t);
+    bool loads;
+  } kCases[] = {
+      {"big-endian, version 1", [](const Bytes& f, const test::CatalogFileLayout&,
+                                   uint32_t) { return f; },
+       true},
+      {"big-endian, version 2",
+       [](const Bytes& f, const test::CatalogFileLayout& lay, uint32_t t) {
+         return test::Patched(f, test::PutU32BE(lay.DataAt(t) + 4, 2));
+       },
+       true},
+      {"little-endian, version 0",
+       [](const Bytes& f, const test::CatalogFileLayout& lay, uint32_t t) {
+         return LittleEndianTree(f, lay, t, 0);
+       },
+       false},
+      {"little-endian, version 1",
+       [](const Bytes& f, const test::CatalogFileLayout& lay, uint32_t t) {
+         return LittleEndianTree(f, lay, t, 1);
+       },
+       false},
+  };
+  test::TempDir temp;
+  for (const auto& c : kCases) {
+    for (const uint32_t tree : {l.renditions_tree, l.facet_keys_tree, l.bitmap_keys_tree}) {
+      SCOPED_TRACE(std::string(c.name) + ", tree at block " + std::to_string(tree));
+      const Bytes file = c.make(good, l, tree);
+      AssetsCatalog catalog;
+      errno = 0;
+      const bool loaded = AssetsCatalog_LoadFromBytes(catalog, file, "trees.car");
+      EXPECT_EQ(loaded, c.loads);
+      if (!loaded) {
+        EXPECT_EQ(errno, EINVAL);
+        continue;
+      }
+      ASSERT_TRUE(AssetsCatalog_Save(catalog, "saved.car"));
+      AssetsCatalog again;
+      ASSERT_TRUE(AssetsCatalog_Load(again, "saved.car"));
+      EXPECT_EQ(BOMTree_EntryCount(again.renditions_tree), 1u);
+      EXPECT_EQ(again.facet_count, 1u);
     }
   }
 }
