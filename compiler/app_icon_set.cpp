@@ -7,13 +7,12 @@
 #include <utility>
 
 #include "base/buffer.h"
-#include "base/file_system.h"
 #include "base/mem.h"
 #include "base/result.h"
 #include "catalog/catalog_builder.h"
 #include "catalog/rendition_attribute.h"
 #include "compiler/app_icon_renditions.h"
-#include "compiler/contents_json.h"
+#include "compiler/asset_directory.h"
 #include "compiler/working_directory.h"
 #include "image/image_file.h"
 #include "image/image_ops.h"
@@ -23,6 +22,7 @@ namespace skarvel {
 namespace {
 
 constexpr char kEmptyImage[] = "EMPTY_IMAGE";
+constexpr char kKind[] = "app icon set";
 
 // The largest icon made: four times the largest size any step draws (1024).
 // A larger size would only be a fallback picture, and would cost a copy of
@@ -86,38 +86,6 @@ int32_t WatchRole(const char* text) {
   return 0;
 }
 
-void WarnImageRead(const char* file, const char* set, int code) {
-  switch (code) {
-    case ENOENT:
-      std::fprintf(stderr,
-                   "Warning: unable to read image file %s for app icon set '%s'! ignoring.\n", file,
-                   set);
-      break;
-    case kErrUnsupported:
-      std::fprintf(stderr,
-                   "Warning: unsupported image format in %s for app icon set '%s' (currently "
-                   "supported: PNG, JPEG, and 24/32-bit uncompressed BMP only)! ignoring.\n",
-                   file, set);
-      break;
-    case ENOMEM:
-      std::fprintf(stderr, "Warning: out of memory reading %s for app icon set '%s'! ignoring.\n",
-                   file, set);
-      break;
-    case EINVAL:
-      std::fprintf(stderr,
-                   "Warning: internal image library error reading %s for app icon set '%s'! "
-                   "ignoring.\n",
-                   file, set);
-      break;
-    default:
-      std::fprintf(stderr,
-                   "Warning: unknown error reading %s (errno = %d) for app icon set '%s'! "
-                   "ignoring.\n",
-                   file, code, set);
-      break;
-  }
-}
-
 // Brings the item's picture into `source.image` at `pixel_size`: a blank icon
 // or the file resized. Warns and returns false when it cannot.
 bool LoadIcon(AppIconSource& source, int32_t pixel_size, const char* set) {
@@ -139,7 +107,7 @@ bool LoadIcon(AppIconSource& source, int32_t pixel_size, const char* set) {
   }
   if (!too_large) {
     if (!Image_ReadFile(file, "BGRA", source.image)) {
-      WarnImageRead(file, set, errno);
+      AssetDirectory_WarnImageRead(file, kKind, set, errno);
       return false;
     }
     if (source.image.width != source.image.height) {
@@ -149,15 +117,7 @@ bool LoadIcon(AppIconSource& source, int32_t pixel_size, const char* set) {
   }
   const int code = too_large ? EINVAL : errno;
   Buffer_Free(source.image.pixels);
-  if (code == ENOMEM) {
-    std::fprintf(stderr, "Warning: out of memory resizing %s for app icon set '%s'! ignoring.\n",
-                 file, set);
-  } else {
-    std::fprintf(stderr,
-                 "Warning: unknown error resizing %s (errno = %d) for app icon set '%s'! "
-                 "ignoring.\n",
-                 file, code, set);
-  }
+  AssetDirectory_WarnImageResize(file, kKind, set, code);
   return false;
 }
 
@@ -293,36 +253,11 @@ void KeepSource(SourceList& sources, SourceUse& use) {
   ++sources.count;
 }
 
-// Steps 3 to 7 with the working directory inside the set.
+// The description, the facet and the renditions, with the working directory
+// inside the set.
 bool CompileEnteredSet(AssetsCatalog& catalog, const char* set) {
-  Buffer text;
-  bool too_large = false;
-  if (!ContentsJson_ReadFile(text, too_large)) {
-    if (too_large) {
-      std::fprintf(stderr,
-                   "Warning: app icon set '%s' has a Contents.json file larger than %lld bytes! "
-                   "ignoring.\n",
-                   set, static_cast<long long>(kContentsJsonLimit));
-    } else {
-      std::fprintf(stderr, "Warning: app icon set '%s' has no Contents.json file! ignoring.\n",
-                   set);
-    }
-    return false;
-  }
   JsonDocument json;
-  if (!JsonDocument_Parse(json, reinterpret_cast<const char*>(text.data))) {
-    if (errno == ENOMEM) {
-      std::fprintf(stderr,
-                   "Warning: out of memory reading Contents.json for app icon set '%s'! "
-                   "ignoring.\n",
-                   set);
-    } else {
-      std::fprintf(stderr,
-                   "Warning: app icon set '%s' has bogus syntax in Contents.json file! ignoring.\n",
-                   set);
-    }
-    return false;
-  }
+  if (!AssetDirectory_ReadContents(json, kKind, set)) return false;
   const cJSON* images = Json_Member(json.root, "images");
   if (!Json_IsArray(images)) {
     std::fprintf(
@@ -384,17 +319,9 @@ int32_t AppIcon_PixelSize(float size, int32_t scale) {
 }
 
 bool AssetsCatalog_CompileAppIconSet(AssetsCatalog& catalog, char* directory, bool verbose) {
-  const int remembered = WorkingDirectory_Remember();
-  if (ChangeDirectory(directory) != 0) {
-    WorkingDirectory_Forget(remembered);
-    std::fprintf(stderr, "Warning: failed to enter app icon set directory '%s'. Ignoring.\n",
-                 directory);
-    return false;
-  }
-  if (char* dot = std::strchr(directory, '.')) *dot = '\0';
-  const char* set = directory;
-  if (verbose) std::fprintf(stdout, "Info: compiling app icon set '%s'.\n", set);
-  const bool compiled = CompileEnteredSet(catalog, set);
+  int remembered = -1;
+  if (!AssetDirectory_Enter(directory, kKind, verbose, remembered)) return false;
+  const bool compiled = CompileEnteredSet(catalog, directory);
   WorkingDirectory_Return(remembered);
   return compiled;
 }

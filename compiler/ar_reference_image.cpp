@@ -4,12 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/buffer.h"
-#include "base/file_system.h"
-#include "base/result.h"
 #include "catalog/catalog_builder.h"
 #include "catalog/rendition_attribute.h"
-#include "compiler/contents_json.h"
+#include "compiler/asset_directory.h"
 #include "compiler/working_directory.h"
 #include "csi/csi_build.h"
 #include "csi/csi_format.h"
@@ -26,52 +23,7 @@ constexpr uint32_t kUnitMeters = 0;
 // The pixels are stored in four chunks, with element flag bit 0 set.
 constexpr uint32_t kChunkCount = 4;
 constexpr uint32_t kElementFlags = 1;
-
-void WarnImageRead(const char* file, const char* name, int code) {
-  switch (code) {
-    case ENOENT:
-      std::fprintf(stderr,
-                   "Warning: unable to read image file %s for AR reference image '%s'! ignoring.\n",
-                   file, name);
-      break;
-    case kErrUnsupported:
-      std::fprintf(stderr,
-                   "Warning: unsupported image format in %s for AR reference image '%s' (currently "
-                   "supported: PNG, JPEG, and 24/32-bit uncompressed BMP only)! ignoring.\n",
-                   file, name);
-      break;
-    case ENOMEM:
-      std::fprintf(stderr,
-                   "Warning: out of memory reading %s for AR reference image '%s'! ignoring.\n",
-                   file, name);
-      break;
-    case EINVAL:
-      std::fprintf(stderr,
-                   "Warning: internal image library error reading %s for AR reference image '%s'! "
-                   "ignoring.\n",
-                   file, name);
-      break;
-    default:
-      std::fprintf(
-          stderr,
-          "Warning: unknown error reading %s (errno = %d) for AR reference image '%s'! ignoring.\n",
-          file, code, name);
-      break;
-  }
-}
-
-void WarnImageResize(const char* file, const char* name, int code) {
-  if (code == ENOMEM) {
-    std::fprintf(stderr,
-                 "Warning: out of memory resizing %s for AR reference image '%s'! ignoring.\n",
-                 file, name);
-  } else {
-    std::fprintf(
-        stderr,
-        "Warning: unknown error resizing %s (errno = %d) for AR reference image '%s'! ignoring.\n",
-        file, code, name);
-  }
-}
+constexpr char kKind[] = "AR reference image";
 
 // The factor that turns a width in `unit` into meters, applied in single
 // precision (10 centimeters are 0.099999994 m). False (and 1) for a unit
@@ -181,35 +133,8 @@ bool StoreImage(AssetsCatalog& catalog, const char* name, const char* file, int3
 // Steps after entering the directory: the description, the picture, the
 // facet and the rendition.
 bool CompileEnteredImage(AssetsCatalog& catalog, const char* name) {
-  Buffer text;
-  bool too_large = false;
-  if (!ContentsJson_ReadFile(text, too_large)) {
-    if (too_large) {
-      std::fprintf(stderr,
-                   "Warning: AR reference image '%s' has a Contents.json file larger than %lld "
-                   "bytes! ignoring.\n",
-                   name, static_cast<long long>(kContentsJsonLimit));
-    } else {
-      std::fprintf(stderr,
-                   "Warning: AR reference image '%s' has no Contents.json file! ignoring.\n", name);
-    }
-    return false;
-  }
   JsonDocument json;
-  if (!JsonDocument_Parse(json, reinterpret_cast<const char*>(text.data))) {
-    if (errno == ENOMEM) {
-      std::fprintf(
-          stderr,
-          "Warning: out of memory reading Contents.json for AR reference image '%s'! ignoring.\n",
-          name);
-    } else {
-      std::fprintf(
-          stderr,
-          "Warning: AR reference image '%s' has bogus syntax in Contents.json file! ignoring.\n",
-          name);
-    }
-    return false;
-  }
+  if (!AssetDirectory_ReadContents(json, kKind, name)) return false;
   float width = 0;
   if (!ReadWidth(json.root, name, width)) return false;
 
@@ -243,14 +168,14 @@ bool CompileEnteredImage(AssetsCatalog& catalog, const char* name) {
 
   Image image;
   if (!Image_ReadFile(file, "MA", image)) {
-    WarnImageRead(file, name, errno);
+    AssetDirectory_WarnImageRead(file, kKind, name, errno);
     return false;
   }
   if (image.width != image.height) {
     std::fprintf(stderr, "Warning: AR reference image '%s' has non-square dimensions!\n", name);
   }
   if (!Image_Resize("MA", image, kARReferenceImageSize, kARReferenceImageSize)) {
-    WarnImageResize(file, name, errno);
+    AssetDirectory_WarnImageResize(file, kKind, name, errno);
     return false;
   }
   return StoreImage(catalog, name, file, idiom, width, image);
@@ -259,17 +184,9 @@ bool CompileEnteredImage(AssetsCatalog& catalog, const char* name) {
 }  // namespace
 
 bool AssetsCatalog_CompileARReferenceImage(AssetsCatalog& catalog, char* directory, bool verbose) {
-  const int remembered = WorkingDirectory_Remember();
-  if (ChangeDirectory(directory) != 0) {
-    WorkingDirectory_Forget(remembered);
-    std::fprintf(stderr, "Warning: failed to enter AR reference image directory '%s'. Ignoring.\n",
-                 directory);
-    return false;
-  }
-  if (char* dot = std::strchr(directory, '.')) *dot = '\0';
-  const char* name = directory;
-  if (verbose) std::fprintf(stdout, "Info: compiling AR reference image '%s'.\n", name);
-  const bool compiled = CompileEnteredImage(catalog, name);
+  int remembered = -1;
+  if (!AssetDirectory_Enter(directory, kKind, verbose, remembered)) return false;
+  const bool compiled = CompileEnteredImage(catalog, directory);
   WorkingDirectory_Return(remembered);
   return compiled;
 }

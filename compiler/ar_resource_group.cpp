@@ -7,13 +7,11 @@
 #include <cstring>
 #include <span>
 
-#include "base/buffer.h"
-#include "base/file_system.h"
 #include "base/mem.h"
 #include "catalog/catalog_builder.h"
 #include "catalog/rendition_attribute.h"
 #include "compiler/ar_reference_image.h"
-#include "compiler/contents_json.h"
+#include "compiler/asset_directory.h"
 #include "compiler/working_directory.h"
 #include "csi/csi_build.h"
 #include "csi/csi_format.h"
@@ -25,6 +23,7 @@ namespace {
 constexpr char kNoPixelFormat[4] = {0, 0, 0, 0};
 constexpr uint32_t kColorspaceSRGB = 1;
 constexpr char kRenditionName[] = "CoreStructuredImage";
+constexpr char kKind[] = "AR resource group";
 
 // One slot per listed item: the name of its reference image when that
 // compiled, null otherwise.
@@ -78,35 +77,8 @@ bool CompileItem(AssetsCatalog& catalog, const cJSON* item, int i, const char* g
 // Steps after entering the directory: the description, the reference
 // images, then the group's facet and rendition.
 bool CompileEnteredGroup(AssetsCatalog& catalog, const char* group, bool verbose) {
-  Buffer text;
-  bool too_large = false;
-  if (!ContentsJson_ReadFile(text, too_large)) {
-    if (too_large) {
-      std::fprintf(stderr,
-                   "Warning: AR resource group '%s' has a Contents.json file larger than %lld "
-                   "bytes! ignoring.\n",
-                   group, static_cast<long long>(kContentsJsonLimit));
-    } else {
-      std::fprintf(stderr, "Warning: AR resource group '%s' has no Contents.json file! ignoring.\n",
-                   group);
-    }
-    return false;
-  }
   JsonDocument json;
-  if (!JsonDocument_Parse(json, reinterpret_cast<const char*>(text.data))) {
-    if (errno == ENOMEM) {
-      std::fprintf(
-          stderr,
-          "Warning: out of memory reading Contents.json for AR resource group '%s'! ignoring.\n",
-          group);
-    } else {
-      std::fprintf(
-          stderr,
-          "Warning: AR resource group '%s' has bogus syntax in Contents.json file! ignoring.\n",
-          group);
-    }
-    return false;
-  }
+  if (!AssetDirectory_ReadContents(json, kKind, group)) return false;
   const cJSON* resources = Json_Member(json.root, "resources");
   if (!Json_IsArray(resources)) {
     std::fprintf(stderr,
@@ -169,17 +141,9 @@ bool CompileEnteredGroup(AssetsCatalog& catalog, const char* group, bool verbose
 }  // namespace
 
 bool AssetsCatalog_CompileARResourceGroup(AssetsCatalog& catalog, char* directory, bool verbose) {
-  const int remembered = WorkingDirectory_Remember();
-  if (ChangeDirectory(directory) != 0) {
-    WorkingDirectory_Forget(remembered);
-    std::fprintf(stderr, "Warning: failed to enter AR resource group directory '%s'. Ignoring.\n",
-                 directory);
-    return false;
-  }
-  if (char* dot = std::strchr(directory, '.')) *dot = '\0';
-  const char* group = directory;
-  if (verbose) std::fprintf(stdout, "Info: compiling AR resource group '%s'.\n", group);
-  const bool compiled = CompileEnteredGroup(catalog, group, verbose);
+  int remembered = -1;
+  if (!AssetDirectory_Enter(directory, kKind, verbose, remembered)) return false;
+  const bool compiled = CompileEnteredGroup(catalog, directory, verbose);
   WorkingDirectory_Return(remembered);
   return compiled;
 }
