@@ -241,6 +241,30 @@ const Image* ChooseIcon(const char* set_name, int32_t idiom, int32_t scale, floa
 
 uint32_t U32(int32_t v) { return static_cast<uint32_t>(v); }
 
+// Adds the rendition of icon `icon_index` of (idiom, scale) to the set's
+// facet, a `pixel_size` square of "BGRA" pixels; its value block's index, or
+// -1 with errno.
+int32_t AddIconRendition(AssetsCatalog& catalog, int32_t facet_id, int32_t idiom, int32_t scale,
+                         int32_t icon_index, int32_t pixel_size, uint32_t layout,
+                         const char* name) {
+  int32_t attributes[kAttrCount] = {};
+  attributes[kAttrElement] = kAppIconSetElement;
+  attributes[kAttrPart] = kAppIconSetPart;
+  attributes[kAttrDimension2] = icon_index;
+  attributes[kAttrScale] = scale;
+  attributes[kAttrIdiom] = idiom;
+  return AssetsCatalog_AddRendition(catalog, facet_id, attributes, U32(pixel_size),
+                                    U32(pixel_size), U32(100 * scale), kBGRA, kColorspaceSRGB,
+                                    layout, name, 1);
+}
+
+// The slice and the metric of an icon `size` pixels square.
+bool AddIconGeometry(BOMBlock& block, uint32_t size) {
+  const CSISliceRect slice[] = {{0, 0, size, size}};
+  const CSIMetric metric[] = {{0, 0, 0, 0, size, size}};
+  return CSI_AddSlices(block, slice) && CSI_AddMetrics(block, metric);
+}
+
 }  // namespace
 
 int32_t AppIconSequence_SlotOf(int32_t idiom, int32_t scale, float size) {
@@ -333,15 +357,8 @@ bool AssetsCatalog_AddReferenceRendition(AssetsCatalog& catalog, const char* set
                                          int32_t pack_index, int32_t icon_index, float size,
                                          int32_t x, int32_t y, const char* name) {
   const int32_t pixel_size = AppIcon_PixelSize(size, scale);
-  int32_t attributes[kAttrCount] = {};
-  attributes[kAttrElement] = kAppIconSetElement;
-  attributes[kAttrPart] = kAppIconSetPart;
-  attributes[kAttrDimension2] = icon_index;
-  attributes[kAttrScale] = scale;
-  attributes[kAttrIdiom] = idiom;
-  const int32_t index = AssetsCatalog_AddRendition(catalog, facet_id, attributes, U32(pixel_size),
-                                                   U32(pixel_size), U32(100 * scale), kBGRA,
-                                                   kColorspaceSRGB, kLayoutImageReference, name, 1);
+  const int32_t index = AddIconRendition(catalog, facet_id, idiom, scale, icon_index, pixel_size,
+                                         kLayoutImageReference, name);
   if (index < 0) {
     std::fprintf(stderr,
                  "Warning: unable to add app icon set '%s' reference rendition '%s' for idiom "
@@ -360,9 +377,7 @@ bool AssetsCatalog_AddReferenceRendition(AssetsCatalog& catalog, const char* set
 
   BOMBlock& block = *BOMStore_Block(catalog.store, index);
   const uint32_t p = U32(pixel_size);
-  const CSISliceRect slice[] = {{0, 0, p, p}};
-  const CSIMetric metric[] = {{0, 0, 0, 0, p, p}};
-  const bool stored = CSI_AddSlices(block, slice) && CSI_AddMetrics(block, metric) &&
+  const bool stored = AddIconGeometry(block, p) &&
                       CSI_AddReference(block, x, y, p, p, kLayoutImage,
                                        std::span<const CSIReferencePair>(pairs, n)) &&
                       CSI_AddComposition(block, 0, 1.0f) && CSI_AddOrientation(block, 1);
@@ -391,15 +406,8 @@ bool AssetsCatalog_AddSingleRendition(AssetsCatalog& catalog, const char* set_na
     return false;
   }
   const int32_t pixel_size = AppIcon_PixelSize(size, scale);
-  int32_t attributes[kAttrCount] = {};
-  attributes[kAttrElement] = kAppIconSetElement;
-  attributes[kAttrPart] = kAppIconSetPart;
-  attributes[kAttrDimension2] = icon_index;
-  attributes[kAttrScale] = scale;
-  attributes[kAttrIdiom] = idiom;
-  const int32_t index =
-      AssetsCatalog_AddRendition(catalog, facet_id, attributes, U32(pixel_size), U32(pixel_size),
-                                 U32(100 * scale), kBGRA, kColorspaceSRGB, kLayoutImage, name, 1);
+  const int32_t index = AddIconRendition(catalog, facet_id, idiom, scale, icon_index, pixel_size,
+                                         kLayoutImage, name);
   if (index < 0) {
     std::fprintf(stderr,
                  "Warning: unable to add app icon set '%s' single rendition '%s' for idiom '%s'! "
@@ -408,10 +416,7 @@ bool AssetsCatalog_AddSingleRendition(AssetsCatalog& catalog, const char* set_na
     return false;
   }
   BOMBlock& block = *BOMStore_Block(catalog.store, index);
-  const uint32_t p = U32(pixel_size);
-  const CSISliceRect slice[] = {{0, 0, p, p}};
-  const CSIMetric metric[] = {{0, 0, 0, 0, p, p}};
-  const bool stored = CSI_AddSlices(block, slice) && CSI_AddMetrics(block, metric) &&
+  const bool stored = AddIconGeometry(block, U32(pixel_size)) &&
                       CSI_AddComposition(block, 0, 1.0f) && CSI_AddOrientation(block, 1) &&
                       CSI_AddBytesPerLine(block, U32(icon->stride)) &&
                       CSI_SetImagePayload(block, kChunkedFlags, CompressionMethod::LZFSE,
