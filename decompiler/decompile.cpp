@@ -7,6 +7,7 @@
 #include "base/file_system.h"
 #include "base/project.h"
 #include "catalog/rendition_attribute.h"
+#include "csi/csi_decode.h"
 #include "decompiler/decompile_ar.h"
 #include "decompiler/decompiler.h"
 #include "frontend/input_catalog.h"
@@ -130,6 +131,78 @@ void WriteDecompiledImage(const char* file_name, const char* pixel_format,
   if (Image_WriteFile(file_name, pixel_format, pixels, width, height, stride)) return;
   const int code = errno;
   Report_ImageWriteFailure(stderr, file_name, code);
+}
+
+void WarnExtractFailure(const char* rendition_name) {
+  std::fprintf(stderr, "Warning: failed to extract image for rendition '%s'\n", rendition_name);
+}
+
+void WriteRenditionImage(const BOMBlock& block, const char* rendition_name, const char* file_name) {
+  Image image;
+  if (!CSI_DecodeImage(block, image)) {
+    WarnExtractFailure(rendition_name);
+    return;
+  }
+  WriteDecompiledImage(file_name, image.pixel_format, image.pixels.bytes(), image.width,
+                       image.height, image.stride);
+}
+
+bool Rendition_HasImagePayload(const BOMBlock& block) {
+  uint64_t at = 0;
+  uint64_t size = 0;
+  if (!CSI_PayloadRange(block, at, size) || size < 4) return false;
+  return std::memcmp(block.data + at, "MLEC", 4) == 0;
+}
+
+bool DecompiledFacet_Begin(const AssetsCatalog& catalog, const char* kind, const char* name,
+                           const char* extension, DecompiledFacet& out) {
+  out.facet = AssetsCatalog_FindFacetByName(catalog, name);
+  if (out.facet == nullptr || out.facet->rendition_count <= 0) {
+    std::fprintf(stderr, "Warning: %s '%s' has no rendition! ignoring.\n", kind, name);
+    return false;
+  }
+  char directory_name[kDecompiledNameSize];
+  bool replaced = false;
+  if (!DecompiledDirectoryName(name, extension, directory_name, replaced)) {
+    std::fprintf(stderr, "Warning: %s '%s' has a name too long for a directory! ignoring.\n", kind,
+                 name);
+    return false;
+  }
+  if (replaced) {
+    std::fprintf(stderr, "Warning: %s '%s' has path separators in its name! writing it as '%s'.\n",
+                 kind, name, directory_name);
+  }
+  if (!DecompileDirectory_Enter(directory_name, out.directory)) {
+    std::fprintf(stderr, "Warning: failed to create directory '%s' for %s '%s'! ignoring.\n",
+                 directory_name, kind, name);
+    return false;
+  }
+  out.contents = OpenFile("Contents.json", "wb");
+  if (out.contents == nullptr) {
+    std::fprintf(stderr, "Warning: failed to create Contents.json for %s '%s'\n", kind, name);
+  }
+  return true;
+}
+
+void DecompiledFacet_End(DecompiledFacet& facet) {
+  if (facet.contents != nullptr) std::fclose(facet.contents);
+  facet.contents = nullptr;
+  DecompileDirectory_Leave(facet.directory);
+}
+
+void JsonEntryList_Begin(JsonEntryList& list) {
+  if (list.entry_open) std::fputs(",\n", list.file);
+  std::fputs("        {\n", list.file);
+}
+
+void JsonEntryList_End(JsonEntryList& list) {
+  std::fputs("        }", list.file);
+  list.entry_open = true;
+}
+
+void JsonEntryList_Finish(JsonEntryList& list) {
+  if (list.entry_open) std::fputs("\n", list.file);
+  list.entry_open = false;
 }
 
 bool AssetsCatalog_Decompile(const AssetsCatalog& catalog, const char* input,

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/bytes.h"
-#include "base/file_system.h"
 #include "bom/bom_tree.h"
 #include "catalog/rendition_attribute.h"
 #include "csi/csi_decode.h"
@@ -39,13 +38,6 @@ struct Reference {
 
 enum class RenditionKind { Image, Reference, NoImage, NoPixelFormat };
 
-bool HasImagePayload(const BOMBlock& block) {
-  uint64_t at = 0;
-  uint64_t size = 0;
-  if (!CSI_PayloadRange(block, at, size) || size < 4) return false;
-  return std::memcmp(block.data + at, "MLEC", 4) == 0;
-}
-
 // The first reference subblock of the record, when it is long enough to hold
 // its rectangle.
 bool FindReference(const BOMBlock& block, Reference& reference) {
@@ -66,7 +58,9 @@ bool FindReference(const BOMBlock& block, Reference& reference) {
 }
 
 RenditionKind KindOf(const BOMBlock& block, const CSIHeader& header, Reference& reference) {
-  if (Get(header.payload_size) != 0 && HasImagePayload(block)) return RenditionKind::Image;
+  if (Get(header.payload_size) != 0 && Rendition_HasImagePayload(block)) {
+    return RenditionKind::Image;
+  }
   if (Get(header.payload_size) == 0 && FindReference(block, reference)) {
     return RenditionKind::Reference;
   }
@@ -141,21 +135,14 @@ const char* SubtypeName(int32_t value) {
   }
 }
 
-// The "Contents.json" of one set. Each entry's closing brace waits for the
-// next entry (which adds the comma) or for the tail, so that the last entry
-// written has none, whatever renditions were skipped after it.
-struct ContentsJson {
-  FILE* file = nullptr;
-  bool entry_open = false;
-};
-
-void ContentsJson_Head(ContentsJson& json) {
+// The "Contents.json" of one set.
+void ContentsJson_Head(JsonEntryList& json) {
   std::fputs("{\n", json.file);
   std::fputs("    \"images\": [\n", json.file);
 }
 
-void ContentsJson_Tail(ContentsJson& json) {
-  if (json.entry_open) std::fputs("\n", json.file);
+void ContentsJson_Tail(JsonEntryList& json) {
+  JsonEntryList_Finish(json);
   std::fputs("    ],\n", json.file);
   std::fputs("    \"info\": {\n", json.file);
   std::fputs("        \"version\": 1,\n", json.file);
@@ -194,12 +181,11 @@ int32_t KeyAttribute(const AssetsCatalog& catalog, const BOMBlock* key, uint32_t
   return key != nullptr ? RenditionKey_GetAttribute(catalog, *key, attribute) : -1;
 }
 
-void ContentsJson_Entry(ContentsJson& json, const AssetsCatalog& catalog,
+void ContentsJson_Entry(JsonEntryList& json, const AssetsCatalog& catalog,
                         const EntryValues& entry) {
   if (json.file == nullptr) return;
   FILE* f = json.file;
-  if (json.entry_open) std::fputs(",\n", f);
-  std::fputs("        {\n", f);
+  JsonEntryList_Begin(json);
   const int32_t gamut = KeyAttribute(catalog, entry.key, kAttrDisplayGamut);
   if (gamut > 0) {
     std::fprintf(f, "            \"display-gamut\": \"%s\",\n",
@@ -215,22 +201,7 @@ void ContentsJson_Entry(ContentsJson& json, const AssetsCatalog& catalog,
   std::fputs("            \"filename\": \"", f);
   ContentsJson_WriteText(f, entry.file_name);
   std::fputs("\"\n", f);
-  std::fputs("        }", f);
-  json.entry_open = true;
-}
-
-void WarnExtractFailure(const char* rendition_name) {
-  std::fprintf(stderr, "Warning: failed to extract image for rendition '%s'\n", rendition_name);
-}
-
-void WriteImageRendition(const BOMBlock& block, const char* rendition_name, const char* file_name) {
-  Image image;
-  if (!CSI_DecodeImage(block, image)) {
-    WarnExtractFailure(rendition_name);
-    return;
-  }
-  WriteDecompiledImage(file_name, image.pixel_format, image.pixels.bytes(), image.width,
-                       image.height, image.stride);
+  JsonEntryList_End(json);
 }
 
 // Cuts the reference's region out of the packed asset in `packed` and
@@ -256,7 +227,7 @@ void WriteReferenceRendition(const BOMBlock& packed, const Reference& reference,
 }
 
 void DecompileRendition(const AssetsCatalog& catalog, const Facet& facet, const char* set_name,
-                        RenditionRef ref, ContentsJson& json) {
+                        RenditionRef ref, JsonEntryList& json) {
   const BOMBlock* value = BOMStore_Block(catalog.store, ref.value_block);
   const CSIHeader* header = value != nullptr ? CSI_Header(*value) : nullptr;
   const int key_index = static_cast<int>(ref.key_block);
@@ -304,7 +275,7 @@ void DecompileRendition(const AssetsCatalog& catalog, const Facet& facet, const 
 
   if (kind == RenditionKind::Image) {
     ContentsJson_Entry(json, catalog, entry);
-    WriteImageRendition(*value, rendition_name, file_name);
+    WriteRenditionImage(*value, rendition_name, file_name);
     return;
   }
   const PackQuery q = QueryOf(*header, reference);
@@ -353,47 +324,18 @@ int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor, int
 }
 
 bool AssetsCatalog_DecompileAppIconSet(const AssetsCatalog& catalog, const char* name) {
-  const Facet* facet = AssetsCatalog_FindFacetByName(catalog, name);
-  if (facet == nullptr || facet->rendition_count <= 0) {
-    std::fprintf(stderr, "Warning: app icon set '%s' has no rendition! ignoring.\n", name);
+  DecompiledFacet decompiled;
+  if (!DecompiledFacet_Begin(catalog, "app icon set", name, ".appiconset", decompiled)) {
     return false;
   }
-  char directory_name[kDecompiledNameSize];
-  bool replaced = false;
-  if (!DecompiledDirectoryName(name, ".appiconset", directory_name, replaced)) {
-    std::fprintf(stderr,
-                 "Warning: app icon set '%s' has a name too long for a directory! ignoring.\n",
-                 name);
-    return false;
+  const Facet& facet = *decompiled.facet;
+  JsonEntryList json{decompiled.contents};
+  if (json.file != nullptr) ContentsJson_Head(json);
+  for (int32_t i = 0; i < facet.rendition_count; ++i) {
+    DecompileRendition(catalog, facet, name, facet.renditions[i], json);
   }
-  if (replaced) {
-    std::fprintf(
-        stderr, "Warning: app icon set '%s' has path separators in its name! writing it as '%s'.\n",
-        name, directory_name);
-  }
-  DecompileDirectory directory;
-  if (!DecompileDirectory_Enter(directory_name, directory)) {
-    std::fprintf(stderr,
-                 "Warning: failed to create directory '%s' for app icon set '%s'! ignoring.\n",
-                 directory_name, name);
-    return false;
-  }
-
-  ContentsJson json;
-  json.file = OpenFile("Contents.json", "wb");
-  if (json.file == nullptr) {
-    std::fprintf(stderr, "Warning: failed to create Contents.json for app icon set '%s'\n", name);
-  } else {
-    ContentsJson_Head(json);
-  }
-  for (int32_t i = 0; i < facet->rendition_count; ++i) {
-    DecompileRendition(catalog, *facet, name, facet->renditions[i], json);
-  }
-  if (json.file != nullptr) {
-    ContentsJson_Tail(json);
-    std::fclose(json.file);
-  }
-  DecompileDirectory_Leave(directory);
+  if (json.file != nullptr) ContentsJson_Tail(json);
+  DecompiledFacet_End(decompiled);
   return true;
 }
 

@@ -7,9 +7,7 @@
 #include <span>
 
 #include "base/bytes.h"
-#include "base/file_system.h"
 #include "catalog/rendition_attribute.h"
-#include "csi/csi_decode.h"
 #include "csi/csi_format.h"
 #include "decompiler/decompiler.h"
 
@@ -19,53 +17,6 @@ namespace {
 
 constexpr char kGroupExtension[] = ".arresourcegroup";
 constexpr char kImageExtension[] = ".arreferenceimage";
-
-// A "Contents.json" being written. Each entry's closing brace waits for the
-// next entry (which adds the comma) or for the end of the list, so the last
-// entry written has none whatever was skipped after it.
-struct EntryList {
-  FILE* file = nullptr;
-  bool entry_open = false;
-};
-
-void EntryList_Begin(EntryList& list) {
-  if (list.entry_open) std::fputs(",\n", list.file);
-  std::fputs("        {\n", list.file);
-}
-
-void EntryList_End(EntryList& list) {
-  std::fputs("        }", list.file);
-  list.entry_open = true;
-}
-
-// Closes the last entry before the list's closing bracket.
-void EntryList_Finish(EntryList& list) {
-  if (list.entry_open) std::fputs("\n", list.file);
-  list.entry_open = false;
-}
-
-// The decompiled directory for facet `name`, entered. False (after a
-// warning naming `kind`) when it cannot be named or entered.
-bool EnterFacetDirectory(const char* kind, const char* name, const char* extension,
-                         DecompileDirectory& directory) {
-  char directory_name[kDecompiledNameSize];
-  bool replaced = false;
-  if (!DecompiledDirectoryName(name, extension, directory_name, replaced)) {
-    std::fprintf(stderr, "Warning: %s '%s' has a name too long for a directory! ignoring.\n", kind,
-                 name);
-    return false;
-  }
-  if (replaced) {
-    std::fprintf(stderr, "Warning: %s '%s' has path separators in its name! writing it as '%s'.\n",
-                 kind, name, directory_name);
-  }
-  if (!DecompileDirectory_Enter(directory_name, directory)) {
-    std::fprintf(stderr, "Warning: failed to create directory '%s' for %s '%s'! ignoring.\n",
-                 directory_name, kind, name);
-    return false;
-  }
-  return true;
-}
 
 // The content of the rendition's first subblock `id` (head excluded), or
 // false when the record has none (or is not a CSI record).
@@ -116,7 +67,7 @@ bool NameList_Check(std::span<const uint8_t> content) {
 
 // The group entry for `name` (text), and its reference image.
 void DecompileListedName(const AssetsCatalog& catalog, const char* group, const char* name,
-                         RenditionRef ref, EntryList& json) {
+                         RenditionRef ref, JsonEntryList& json) {
   char directory_name[kDecompiledNameSize];
   bool replaced = false;
   if (!DecompiledDirectoryName(name, kImageExtension, directory_name, replaced)) {
@@ -128,17 +79,17 @@ void DecompileListedName(const AssetsCatalog& catalog, const char* group, const 
   }
   if (json.file != nullptr) {
     // The entry names the directory as it is written.
-    EntryList_Begin(json);
+    JsonEntryList_Begin(json);
     std::fputs("            \"filename\": \"", json.file);
     ContentsJson_WriteText(json.file, directory_name);
     std::fputs("\"\n", json.file);
-    EntryList_End(json);
+    JsonEntryList_End(json);
   }
   (void)AssetsCatalog_DecompileARReferenceImage(catalog, name);
 }
 
 void DecompileGroupRendition(const AssetsCatalog& catalog, const char* group, RenditionRef ref,
-                             EntryList& json) {
+                             JsonEntryList& json) {
   const int key_index = static_cast<int>(ref.key_block);
   const int value_index = static_cast<int>(ref.value_block);
   const BOMBlock* value = BOMStore_Block(catalog.store, ref.value_block);
@@ -210,19 +161,10 @@ void WriteProperties(FILE* file, const AssetsCatalog& catalog, const char* name,
   std::fprintf(file, "        \"width\": %f\n", static_cast<double>(width));
 }
 
-bool HasImagePayload(const BOMBlock& block) {
-  uint64_t at = 0;
-  uint64_t size = 0;
-  if (CSI_Header(block) == nullptr || !CSI_PayloadRange(block, at, size) || size < 4) {
-    return false;
-  }
-  return std::memcmp(block.data + at, "MLEC", 4) == 0;
-}
-
 void DecompileImageRendition(const AssetsCatalog& catalog, const char* name, RenditionRef ref,
-                             EntryList& json) {
+                             JsonEntryList& json) {
   const BOMBlock* value = BOMStore_Block(catalog.store, ref.value_block);
-  if (value == nullptr || !HasImagePayload(*value)) {
+  if (value == nullptr || !Rendition_HasImagePayload(*value)) {
     std::fprintf(stderr,
                  "Warning: AR reference image '%s' has no image payload in its rendition "
                  "[%d:%d]! ignoring.\n",
@@ -245,39 +187,26 @@ void DecompileImageRendition(const AssetsCatalog& catalog, const char* name, Ren
         key != nullptr ? RenditionKey_GetAttribute(catalog, *key, kAttrIdiom) : -1;
     const char* idiom_name = nullptr;
     RenditionAttribute_GetNames(kAttrIdiom, idiom, nullptr, &idiom_name);
-    EntryList_Begin(json);
+    JsonEntryList_Begin(json);
     std::fprintf(json.file, "            \"idiom\": \"%s\",\n", idiom_name);
     std::fputs("            \"filename\": \"", json.file);
     ContentsJson_WriteText(json.file, file_name);
     std::fputs("\"\n", json.file);
-    EntryList_End(json);
+    JsonEntryList_End(json);
   }
-  Image image;
-  if (!CSI_DecodeImage(*value, image)) {
-    std::fprintf(stderr, "Warning: failed to extract image for rendition '%s'\n", rendition_name);
-    return;
-  }
-  WriteDecompiledImage(file_name, image.pixel_format, image.pixels.bytes(), image.width,
-                       image.height, image.stride);
+  WriteRenditionImage(*value, rendition_name, file_name);
 }
 
 }  // namespace
 
 bool AssetsCatalog_DecompileARResourceGroup(const AssetsCatalog& catalog, const char* name) {
-  const Facet* facet = AssetsCatalog_FindFacetByName(catalog, name);
-  if (facet == nullptr || facet->rendition_count <= 0) {
-    std::fprintf(stderr, "Warning: AR resource group '%s' has no rendition! ignoring.\n", name);
+  DecompiledFacet decompiled;
+  if (!DecompiledFacet_Begin(catalog, "AR resource group", name, kGroupExtension, decompiled)) {
     return false;
   }
-  DecompileDirectory directory;
-  if (!EnterFacetDirectory("AR resource group", name, kGroupExtension, directory)) return false;
-
-  EntryList json;
-  json.file = OpenFile("Contents.json", "wb");
-  if (json.file == nullptr) {
-    std::fprintf(stderr, "Warning: failed to create Contents.json for AR resource group '%s'\n",
-                 name);
-  } else {
+  const Facet* facet = decompiled.facet;
+  JsonEntryList json{decompiled.contents};
+  if (json.file != nullptr) {
     std::fputs("{\n", json.file);
     std::fputs("    \"info\": {\n", json.file);
     std::fputs("        \"version\": 1,\n", json.file);
@@ -289,30 +218,22 @@ bool AssetsCatalog_DecompileARResourceGroup(const AssetsCatalog& catalog, const 
     DecompileGroupRendition(catalog, name, facet->renditions[i], json);
   }
   if (json.file != nullptr) {
-    EntryList_Finish(json);
+    JsonEntryList_Finish(json);
     std::fputs("    ]\n", json.file);
     std::fputs("}\n", json.file);
-    std::fclose(json.file);
   }
-  DecompileDirectory_Leave(directory);
+  DecompiledFacet_End(decompiled);
   return true;
 }
 
 bool AssetsCatalog_DecompileARReferenceImage(const AssetsCatalog& catalog, const char* name) {
-  const Facet* facet = AssetsCatalog_FindFacetByName(catalog, name);
-  if (facet == nullptr || facet->rendition_count <= 0) {
-    std::fprintf(stderr, "Warning: AR reference image '%s' has no rendition! ignoring.\n", name);
+  DecompiledFacet decompiled;
+  if (!DecompiledFacet_Begin(catalog, "AR reference image", name, kImageExtension, decompiled)) {
     return false;
   }
-  DecompileDirectory directory;
-  if (!EnterFacetDirectory("AR reference image", name, kImageExtension, directory)) return false;
-
-  EntryList json;
-  json.file = OpenFile("Contents.json", "wb");
-  if (json.file == nullptr) {
-    std::fprintf(stderr, "Warning: failed to create Contents.json for AR reference image '%s'\n",
-                 name);
-  } else {
+  const Facet* facet = decompiled.facet;
+  JsonEntryList json{decompiled.contents};
+  if (json.file != nullptr) {
     std::fputs("{\n", json.file);
     std::fputs("    \"images\": [\n", json.file);
   }
@@ -320,7 +241,7 @@ bool AssetsCatalog_DecompileARReferenceImage(const AssetsCatalog& catalog, const
     DecompileImageRendition(catalog, name, facet->renditions[i], json);
   }
   if (json.file != nullptr) {
-    EntryList_Finish(json);
+    JsonEntryList_Finish(json);
     std::fputs("    ],\n", json.file);
     std::fputs("    \"info\": {\n", json.file);
     std::fputs("        \"version\": 1,\n", json.file);
@@ -330,9 +251,8 @@ bool AssetsCatalog_DecompileARReferenceImage(const AssetsCatalog& catalog, const
     WriteProperties(json.file, catalog, name, facet->renditions[facet->rendition_count - 1]);
     std::fputs("    }\n", json.file);
     std::fputs("}", json.file);
-    std::fclose(json.file);
   }
-  DecompileDirectory_Leave(directory);
+  DecompiledFacet_End(decompiled);
   return true;
 }
 

@@ -53,6 +53,13 @@ bool RenditionImageFileName(const char (&name_field)[128], char (&file_name)[kDe
 void WriteDecompiledImage(const char* file_name, const char* pixel_format,
                           std::span<const uint8_t> pixels, int32_t width, int32_t height,
                           int32_t stride);
+// Prints "Warning: failed to extract image for rendition '<name>'".
+void WarnExtractFailure(const char* rendition_name);
+// Decodes the picture of the rendition in `block` and writes it to
+// `file_name`; a picture that does not decode gets WarnExtractFailure.
+void WriteRenditionImage(const BOMBlock& block, const char* rendition_name, const char* file_name);
+// True when the record's payload lies in the block and is a CoreUI element.
+[[nodiscard]] bool Rendition_HasImagePayload(const BOMBlock& block);
 
 // The value block index of the packed asset a reference rendition points
 // into, or -1 when there is none. The candidates are the rendition value
@@ -85,6 +92,35 @@ struct DecompileDirectory {
 [[nodiscard]] bool DecompileDirectory_Enter(const char* name, DecompileDirectory& directory);
 // Returns to the directory that was current before Enter.
 void DecompileDirectory_Leave(DecompileDirectory& directory);
+
+// A facet being rebuilt: its directory entered, its "Contents.json" open
+// (null when it could not be created: the pictures are still written).
+struct DecompiledFacet {
+  const Facet* facet = nullptr;
+  DecompileDirectory directory;
+  FILE* contents = nullptr;
+};
+// Finds the facet `name` and enters its directory <name><extension>. False
+// (after a warning naming the facet by `kind`, "app icon set" for one) when
+// the facet does not exist or has no renditions, or its directory cannot be
+// named or entered; nothing is left to end then.
+[[nodiscard]] bool DecompiledFacet_Begin(const AssetsCatalog& catalog, const char* kind,
+                                         const char* name, const char* extension,
+                                         DecompiledFacet& out);
+// Closes "Contents.json" and returns to the directory Begin came from.
+void DecompiledFacet_End(DecompiledFacet& facet);
+
+// The entries of a list in a "Contents.json" being written. Each entry's
+// closing brace waits for the next entry (which adds the comma) or for the
+// end of the list, so the last entry written has none whatever was skipped
+// after it.
+struct JsonEntryList {
+  FILE* file = nullptr;
+  bool entry_open = false;
+};
+void JsonEntryList_Begin(JsonEntryList& list);   // an entry's opening brace
+void JsonEntryList_End(JsonEntryList& list);     // its closing brace
+void JsonEntryList_Finish(JsonEntryList& list);  // the line end before the list's ']'
 
 // Writes `text` as the inside of a JSON string: the double quote, the
 // backslash and control bytes are escaped, everything else is copied.
