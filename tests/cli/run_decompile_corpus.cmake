@@ -8,17 +8,8 @@
 
 cmake_minimum_required(VERSION 3.20)
 
-if(NOT IS_DIRECTORY "${CORPUS}")
-  message("SKIPPED: corpus folder ${CORPUS} is absent")
-  return()
-endif()
-file(GLOB catalogs "${CORPUS}/*.car")
-if(NOT catalogs)
-  message("SKIPPED: no .car files in ${CORPUS}")
-  return()
-endif()
-file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}")
+include("${CMAKE_CURRENT_LIST_DIR}/corpus_catalogs.cmake")
+corpus_catalogs()
 
 # What each corpus catalog gives: "<sets> sets, <pictures> pictures". The
 # others have no facets (the macOS system catalogs), an icon set without
