@@ -270,14 +270,9 @@ bool CompileEnteredSet(AssetsCatalog& catalog, const char* set) {
   const int n = Json_ArraySize(images);
 
   int32_t bitmap_key = -1;
-  const int32_t facet_id =
-      AssetsCatalog_AddFacet(catalog, set, kAppIconSetElement, kAppIconSetPart, &bitmap_key);
-  if (facet_id < 0) {
-    const int code = errno;
-    std::fprintf(stderr, "Warning: unable to add app icon set facet '%s'! [errno = %d] ignoring.\n",
-                 set, code);
-    return false;
-  }
+  const int32_t facet_id = AssetDirectory_AddFacet(catalog, kKind, set, kAppIconSetElement,
+                                                   kAppIconSetPart, &bitmap_key);
+  if (facet_id < 0) return false;
   if (BOMBlock* key = BOMStore_Block(catalog.store, bitmap_key)) {
     (void)BitmapKey_SetAttributeMask(*key, kAttrScale, kScaleMask);
     (void)BitmapKey_SetAttributeMask(*key, kAttrIdiom, kIdiomMask);

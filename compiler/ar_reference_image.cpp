@@ -84,14 +84,8 @@ bool ReadWidth(const cJSON* root, const char* name, float& width) {
 bool StoreImage(AssetsCatalog& catalog, const char* name, const char* file, int32_t idiom,
                 float width, const Image& image) {
   const int32_t facet_id =
-      AssetsCatalog_AddFacet(catalog, name, kARElement, kARReferenceImagePart, nullptr);
-  if (facet_id < 0) {
-    const int code = errno;
-    std::fprintf(stderr,
-                 "Warning: unable to add AR reference image facet '%s'! [errno = %d] ignoring.\n",
-                 name, code);
-    return false;
-  }
+      AssetDirectory_AddFacet(catalog, kKind, name, kARElement, kARReferenceImagePart, nullptr);
+  if (facet_id < 0) return false;
   int32_t attributes[kAttrCount] = {};
   attributes[kAttrPart] = kARReferenceImagePart;
   attributes[kAttrScale] = 1;

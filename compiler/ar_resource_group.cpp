@@ -105,14 +105,8 @@ bool CompileEnteredGroup(AssetsCatalog& catalog, const char* group, bool verbose
   }
 
   const int32_t facet_id =
-      AssetsCatalog_AddFacet(catalog, group, kARElement, kARResourceGroupPart, nullptr);
-  if (facet_id < 0) {
-    const int code = errno;
-    std::fprintf(stderr,
-                 "Warning: unable to add AR resource group facet '%s'! [errno = %d] ignoring.\n",
-                 group, code);
-    return compiled;
-  }
+      AssetDirectory_AddFacet(catalog, kKind, group, kARElement, kARResourceGroupPart, nullptr);
+  if (facet_id < 0) return compiled;
   int32_t attributes[kAttrCount] = {};
   attributes[kAttrPart] = kARResourceGroupPart;
   attributes[kAttrScale] = 1;

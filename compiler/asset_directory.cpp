@@ -7,6 +7,7 @@
 #include "base/buffer.h"
 #include "base/file_system.h"
 #include "base/result.h"
+#include "catalog/catalog_builder.h"
 #include "compiler/working_directory.h"
 
 namespace skarvel {
@@ -49,6 +50,17 @@ bool AssetDirectory_ReadContents(JsonDocument& json, const char* kind, const cha
     return false;
   }
   return true;
+}
+
+int32_t AssetDirectory_AddFacet(AssetsCatalog& catalog, const char* kind, const char* name,
+                                int32_t element, int32_t part, int32_t* bitmap_key) {
+  const int32_t facet_id = AssetsCatalog_AddFacet(catalog, name, element, part, bitmap_key);
+  if (facet_id < 0) {
+    const int code = errno;
+    std::fprintf(stderr, "Warning: unable to add %s facet '%s'! [errno = %d] ignoring.\n", kind,
+                 name, code);
+  }
+  return facet_id;
 }
 
 void AssetDirectory_WarnImageRead(const char* file, const char* kind, const char* name, int code) {

@@ -4,6 +4,9 @@
 // step prints its warnings naming the asset by its kind ("app icon set",
 // "AR resource group", "AR reference image") and its name.
 
+#include <cstdint>
+
+#include "catalog/assets_catalog.h"
 #include "compiler/contents_json.h"
 
 namespace skarvel {
@@ -21,6 +24,11 @@ namespace skarvel {
 // cannot be held in memory.
 [[nodiscard]] bool AssetDirectory_ReadContents(JsonDocument& json, const char* kind,
                                                const char* name);
+
+// Adds the asset's facet (AssetsCatalog_AddFacet); its id, or -1 after its
+// warning.
+int32_t AssetDirectory_AddFacet(AssetsCatalog& catalog, const char* kind, const char* name,
+                                int32_t element, int32_t part, int32_t* bitmap_key);
 
 // The warnings of a picture `file` that could not be read (the code of
 // Image_ReadFile) or resized (the code of Image_Resize).

@@ -125,6 +125,13 @@ void ContentsJson_WriteText(FILE* file, const char* text) {
   }
 }
 
+void ContentsJson_WriteInfo(FILE* file) {
+  std::fputs("    \"info\": {\n", file);
+  std::fputs("        \"version\": 1,\n", file);
+  std::fputs("        \"author\": \"xcode\"\n", file);
+  std::fputs("    },\n", file);
+}
+
 void WriteDecompiledImage(const char* file_name, const char* pixel_format,
                           std::span<const uint8_t> pixels, int32_t width, int32_t height,
                           int32_t stride) {

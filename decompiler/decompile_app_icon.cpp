@@ -144,10 +144,7 @@ void ContentsJson_Head(JsonEntryList& json) {
 void ContentsJson_Tail(JsonEntryList& json) {
   JsonEntryList_Finish(json);
   std::fputs("    ],\n", json.file);
-  std::fputs("    \"info\": {\n", json.file);
-  std::fputs("        \"version\": 1,\n", json.file);
-  std::fputs("        \"author\": \"xcode\"\n", json.file);
-  std::fputs("    },\n", json.file);
+  ContentsJson_WriteInfo(json.file);
   std::fputs("    \"properties\": {\n", json.file);
   std::fprintf(json.file, "        \"pre-rendered\": \"%s\"\n", "false");
   std::fputs("    }\n", json.file);

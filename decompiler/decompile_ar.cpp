@@ -208,10 +208,7 @@ bool AssetsCatalog_DecompileARResourceGroup(const AssetsCatalog& catalog, const 
   JsonEntryList json{decompiled.contents};
   if (json.file != nullptr) {
     std::fputs("{\n", json.file);
-    std::fputs("    \"info\": {\n", json.file);
-    std::fputs("        \"version\": 1,\n", json.file);
-    std::fputs("        \"author\": \"xcode\"\n", json.file);
-    std::fputs("    },\n", json.file);
+    ContentsJson_WriteInfo(json.file);
     std::fputs("    \"resources\": [\n", json.file);
   }
   for (int32_t i = 0; i < facet->rendition_count; ++i) {
@@ -243,10 +240,7 @@ bool AssetsCatalog_DecompileARReferenceImage(const AssetsCatalog& catalog, const
   if (json.file != nullptr) {
     JsonEntryList_Finish(json);
     std::fputs("    ],\n", json.file);
-    std::fputs("    \"info\": {\n", json.file);
-    std::fputs("        \"version\": 1,\n", json.file);
-    std::fputs("        \"author\": \"xcode\"\n", json.file);
-    std::fputs("    },\n", json.file);
+    ContentsJson_WriteInfo(json.file);
     std::fputs("    \"properties\": {\n", json.file);
     WriteProperties(json.file, catalog, name, facet->renditions[facet->rendition_count - 1]);
     std::fputs("    }\n", json.file);

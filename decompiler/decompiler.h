@@ -125,5 +125,7 @@ void JsonEntryList_Finish(JsonEntryList& list);  // the line end before the list
 // Writes `text` as the inside of a JSON string: the double quote, the
 // backslash and control bytes are escaped, everything else is copied.
 void ContentsJson_WriteText(FILE* file, const char* text);
+// Writes the "info" member (version 1, author "xcode") and its comma.
+void ContentsJson_WriteInfo(FILE* file);
 
 }  // namespace skarvel
