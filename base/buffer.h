@@ -55,8 +55,8 @@ int64_t Buffer_Replace(Buffer& b, const void* needle, uint64_t needle_length,
                        const void* replacement, uint64_t replacement_length, uint64_t maximum);
 // 0 when equal (or the very same bytes), the byte comparison when the lengths
 // are equal, and 0x44494646 ("DIFF") when the lengths differ.
-int Buffer_Compare(const Buffer& b, const void* bytes, uint64_t length);
-uint64_t Buffer_OffsetOf(const Buffer& b, const void* pointer);
+[[nodiscard]] int Buffer_Compare(const Buffer& b, const void* bytes, uint64_t length);
+[[nodiscard]] uint64_t Buffer_OffsetOf(const Buffer& b, const void* pointer);
 // Removes leading / trailing bytes found in the NUL-terminated `set` (a zero
 // byte always counts), at most `maximum` of them (no limit when 0).
 [[nodiscard]] bool Buffer_TrimLeft(Buffer& b, const char* set, uint64_t maximum);

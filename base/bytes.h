@@ -130,8 +130,10 @@ uint64_t ByteReader_U64LE(ByteReader& r);
 // The next `n` bytes as a view, or an empty span (and failed) when fewer remain.
 std::span<const uint8_t> ByteReader_Bytes(ByteReader& r, uint64_t n);
 // Moves to an absolute position; false (and failed) when beyond the end.
-bool ByteReader_Seek(ByteReader& r, uint64_t pos);
-bool ByteReader_Skip(ByteReader& r, uint64_t n);
-inline uint64_t ByteReader_Remaining(const ByteReader& r) { return r.data.size() - r.pos; }
+[[nodiscard]] bool ByteReader_Seek(ByteReader& r, uint64_t pos);
+[[nodiscard]] bool ByteReader_Skip(ByteReader& r, uint64_t n);
+[[nodiscard]] inline uint64_t ByteReader_Remaining(const ByteReader& r) {
+  return r.data.size() - r.pos;
+}
 
 }  // namespace skarvel

@@ -35,11 +35,11 @@ struct ResolvedPath {
 [[nodiscard]] bool ResolvePath(const char* path, ResolvedPath& out);
 
 // fopen / stat on the resolved path (binary mode). errno as the system sets it.
-FILE* OpenFile(const char* path, const char* mode);
-int StatFile(const char* path, struct stat* st);
+[[nodiscard]] FILE* OpenFile(const char* path, const char* mode);
+[[nodiscard]] int StatFile(const char* path, struct stat* st);
 // mkdir (mode 0777) / chdir on the resolved path; 0 or -1 with errno.
-int MakeDirectory(const char* path);
-int ChangeDirectory(const char* path);
+[[nodiscard]] int MakeDirectory(const char* path);
+[[nodiscard]] int ChangeDirectory(const char* path);
 // Creates the directories of `path`'s directory part, outermost first, as the
 // whole-file writer needs; failures (such as existing directories) are ignored.
 // False only for an allocation failure (ENOMEM).
@@ -52,15 +52,15 @@ struct DirectoryEntry {
 };
 struct DirectoryStream;
 // Null with EINVAL (missing or empty path), ENOMEM, or the system's error.
-DirectoryStream* OpenDirectory(const char* path);
+[[nodiscard]] DirectoryStream* OpenDirectory(const char* path);
 // The next entry, or null at the end (EBADF for an invalid stream).
-DirectoryEntry* ReadDirectory(DirectoryStream* stream);
+[[nodiscard]] DirectoryEntry* ReadDirectory(DirectoryStream* stream);
 // 0, or -1 with EBADF; releases the stream in both cases.
-int CloseDirectory(DirectoryStream* stream);
+[[nodiscard]] int CloseDirectory(DirectoryStream* stream);
 
 // The search pattern of an open stream: the directory followed by "*" when it
 // ends with a separator, by "/*" otherwise. Owned by the stream.
-const char* DirectoryStream_Pattern(const DirectoryStream* stream);
+[[nodiscard]] const char* DirectoryStream_Pattern(const DirectoryStream* stream);
 
 // The status cache's hash of a path: h = h * 101 + c over its bytes, each
 // taken as a signed 8-bit value, from 0, modulo 2^32.

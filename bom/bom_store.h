@@ -90,16 +90,16 @@ struct BOMStore {
 // outside the table.
 [[nodiscard]] bool BOMStore_EraseBlock(BOMStore& store, int32_t index);
 // Lowest index whose non-empty label equals `label`, or -1.
-int32_t BOMStore_FindBlockByLabel(const BOMStore& store, const char* label);
+[[nodiscard]] int32_t BOMStore_FindBlockByLabel(const BOMStore& store, const char* label);
 // First index from 1 whose block has size 0, or -1.
-int32_t BOMStore_FindFreeBlock(const BOMStore& store);
+[[nodiscard]] int32_t BOMStore_FindFreeBlock(const BOMStore& store);
 void BOMStore_Free(BOMStore& store);
 
 // The block at `index`, or null when the index is outside the table.
-inline BOMBlock* BOMStore_Block(BOMStore& store, int64_t index) {
+[[nodiscard]] inline BOMBlock* BOMStore_Block(BOMStore& store, int64_t index) {
   return index >= 0 && static_cast<uint64_t>(index) < store.count ? &store.blocks[index] : nullptr;
 }
-inline const BOMBlock* BOMStore_Block(const BOMStore& store, int64_t index) {
+[[nodiscard]] inline const BOMBlock* BOMStore_Block(const BOMStore& store, int64_t index) {
   return index >= 0 && static_cast<uint64_t>(index) < store.count ? &store.blocks[index] : nullptr;
 }
 

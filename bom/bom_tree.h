@@ -94,7 +94,7 @@ void BOMTree_MarkBlocks(BOMStore& store, const BOMTree& tree);
 void BOMTree_ToggleByteOrder(BOMTree& tree);
 
 // True for an open tree in the older form (converted, able to grow).
-bool BOMTree_IsOlderForm(const BOMTree& tree);
+[[nodiscard]] bool BOMTree_IsOlderForm(const BOMTree& tree);
 // Number of entries of the whole tree, in key order.
 uint32_t BOMTree_EntryCount(const BOMTree& tree);
 // Entry i (i below the entry count).
@@ -104,7 +104,7 @@ BOMTreeEntry BOMTree_GetEntry(const BOMTree& tree, uint32_t i);
 void BOMTree_SetEntry(BOMTree& tree, uint32_t i, BOMTreeEntry entry);
 // True while one more entry fits a tree in the older form: (entry count + 1)
 // * 8 + 21 <= node block size. Always false for a tree read as stored.
-bool BOMTree_HasRoom(const BOMTree& tree);
+[[nodiscard]] bool BOMTree_HasRoom(const BOMTree& tree);
 
 // Header fields, whatever the order the tree is kept in.
 uint32_t BOMTree_NodeBlockSize(const BOMTree& tree);  // the header's field
@@ -120,7 +120,7 @@ uint32_t BOMTree_InlineKeyLength(const BOMTree& tree);
 uint32_t BOMTree_NodeCount(const BOMTree& tree);
 uint32_t BOMTree_NodeIndex(const BOMTree& tree, uint32_t i);
 // True when block `index` is the tree's header or one of its nodes.
-bool BOMTree_UsesBlock(const BOMTree& tree, uint64_t index);
+[[nodiscard]] bool BOMTree_UsesBlock(const BOMTree& tree, uint64_t index);
 // Reads a 16/32-bit field of one of the tree's blocks (header or node) in the
 // order the tree is kept in.
 uint16_t BOMTree_Field16(const BOMTree& tree, const uint8_t* p);

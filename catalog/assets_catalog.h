@@ -150,7 +150,8 @@ struct AssetsCatalog {
 // Releases everything and zeroes the record; safe after a failed load.
 void AssetsCatalog_Free(AssetsCatalog& catalog);
 // First facet, in list order, whose name equals `name`; null otherwise.
-const Facet* AssetsCatalog_FindFacetByName(const AssetsCatalog& catalog, const char* name);
+[[nodiscard]] const Facet* AssetsCatalog_FindFacetByName(const AssetsCatalog& catalog,
+                                                         const char* name);
 
 // Number of attributes in the key format, and the identifier at position i
 // as stored.
@@ -163,22 +164,24 @@ uint32_t KeyFormat_EffectiveAttribute(const AssetsCatalog& catalog, uint32_t i);
 // The key's 16-bit value at the first key-format position holding
 // `attribute` (after substitution); -1 when the key format lacks it (or the
 // key is too short).
-int32_t RenditionKey_GetAttribute(const AssetsCatalog& catalog, const BOMBlock& key_block,
-                                  uint32_t attribute);
+[[nodiscard]] int32_t RenditionKey_GetAttribute(const AssetsCatalog& catalog,
+                                                const BOMBlock& key_block, uint32_t attribute);
 // The value of the first pair with `attribute`; -1 when there is none (or the
 // block is too short to hold it).
-int32_t FacetValue_GetAttribute(const BOMBlock& facet_value_block, uint32_t attribute);
+[[nodiscard]] int32_t FacetValue_GetAttribute(const BOMBlock& facet_value_block,
+                                              uint32_t attribute);
 
 // The name APPEARANCEKEYS gives to appearance id `value` (a NUL-terminated
 // view into the key block, valid until a block is inserted); null when the
 // catalog has no such entry.
-const char* AssetsCatalog_AppearanceName(const AssetsCatalog& catalog, int32_t value);
+[[nodiscard]] const char* AssetsCatalog_AppearanceName(const AssetsCatalog& catalog, int32_t value);
 // The block a tree entry names, or an empty stand-in (no label, no data) when
 // the index is outside the table: the keys of a tree flagged as holding
 // numbers are not checked when the tree is opened.
 const BOMBlock& AssetsCatalog_EntryBlock(const AssetsCatalog& catalog, uint32_t index);
 // The open tree (main or other) whose header or node is block `index`; null
 // when none is.
-const BOMTree* AssetsCatalog_TreeOfBlock(const AssetsCatalog& catalog, uint64_t index);
+[[nodiscard]] const BOMTree* AssetsCatalog_TreeOfBlock(const AssetsCatalog& catalog,
+                                                       uint64_t index);
 
 }  // namespace skarvel

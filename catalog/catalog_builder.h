@@ -32,19 +32,20 @@ namespace skarvel {
 // catalog is left untouched). `bitmap_key` (optional) receives the new bitmap key block's index,
 // valid until the next block insertion. A failure changes no tree or list
 // (slots already opened stay as empty blocks).
-int32_t AssetsCatalog_AddFacet(AssetsCatalog& catalog, const char* name, int32_t element,
-                               int32_t part, int32_t* bitmap_key);
+[[nodiscard]] int32_t AssetsCatalog_AddFacet(AssetsCatalog& catalog, const char* name,
+                                             int32_t element, int32_t part, int32_t* bitmap_key);
 // Adds a rendition with a bare 184-byte CSI header and returns its value
 // block's index (an index, because block pointers go stale on insertion), or
 // -1 with ENOSPC, ENOMEM or ENOTSUP (as for facets). `attributes` has
 // kAttrCount entries indexed by attribute identifier; entries 17 (and 1 when
 // the facet exists) are set here. Keys are kept sorted; equal keys are
 // accepted and go after the existing ones.
-int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id,
-                                   int32_t attributes[], uint32_t width, uint32_t height,
-                                   uint32_t scale_factor, const char pixel_format[4],
-                                   uint32_t colorspace_id, uint32_t layout, const char* name,
-                                   uint32_t bitmap_count);
+[[nodiscard]] int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id,
+                                                 int32_t attributes[], uint32_t width,
+                                                 uint32_t height, uint32_t scale_factor,
+                                                 const char pixel_format[4], uint32_t colorspace_id,
+                                                 uint32_t layout, const char* name,
+                                                 uint32_t bitmap_count);
 // Replaces the mask of `attribute` in a bitmap key block. EINVAL for a
 // malformed block, ENOENT for an attribute outside the default key format.
 [[nodiscard]] bool BitmapKey_SetAttributeMask(BOMBlock& bitmap_key, uint32_t attribute,
@@ -61,6 +62,6 @@ int32_t AssetsCatalog_AddRendition(AssetsCatalog& catalog, int32_t facet_id,
 // The catalog's pseudo-random generator: 0 to 32767 per draw, seeded from the
 // time, or from SOURCE_DATE_EPOCH when that is set.
 void CatalogRandom_Seed();
-int CatalogRandom_Next();
+[[nodiscard]] int CatalogRandom_Next();
 
 }  // namespace skarvel

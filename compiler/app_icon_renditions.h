@@ -19,41 +19,46 @@ namespace skarvel {
 inline constexpr int32_t kAppIconSequenceSteps = 56;
 // The first step that looks up an icon of this idiom, scale and size (points,
 // compared exactly), or -1 when no step does.
-int32_t AppIconSequence_SlotOf(int32_t idiom, int32_t scale, float size);
+[[nodiscard]] int32_t AppIconSequence_SlotOf(int32_t idiom, int32_t scale, float size);
 
 // Runs the 56 steps in order, stopping at the first that fails (what earlier
 // steps added stays). `best` indexes the source every missing size falls back
 // on (-1: none, and any size without a source of its own fails). True when
 // every step succeeded.
-bool AssetsCatalog_AddAppIconRenditions(AssetsCatalog& catalog, const char* set_name,
-                                        int32_t facet_id, std::span<const AppIconSource> sources,
-                                        int32_t best);
+[[nodiscard]] bool AssetsCatalog_AddAppIconRenditions(AssetsCatalog& catalog, const char* set_name,
+                                                      int32_t facet_id,
+                                                      std::span<const AppIconSource> sources,
+                                                      int32_t best);
 
 // Draws the icon of (idiom, scale, size) into the atlas at (x, y), y counted
 // up from the atlas's bottom edge, creating the blank atlas first when it is
 // empty. The picture's one-pixel border is bled around it.
-bool AppIconAtlas_PackIcon(const char* set_name, Image& atlas, int32_t atlas_width,
-                           int32_t atlas_height, int32_t idiom, int32_t scale, float size,
-                           int32_t x, int32_t y, std::span<const AppIconSource> sources,
-                           int32_t best);
+[[nodiscard]] bool AppIconAtlas_PackIcon(const char* set_name, Image& atlas, int32_t atlas_width,
+                                         int32_t atlas_height, int32_t idiom, int32_t scale,
+                                         float size, int32_t x, int32_t y,
+                                         std::span<const AppIconSource> sources, int32_t best);
 // Stores the atlas as a packed asset (no facet) and releases it.
-bool AssetsCatalog_AddPackedAsset(AssetsCatalog& catalog, const char* set_name, int32_t idiom,
-                                  int32_t scale, int32_t pack_index, Image& atlas,
-                                  int32_t atlas_width, int32_t atlas_height, uint32_t chunk_count);
+[[nodiscard]] bool AssetsCatalog_AddPackedAsset(AssetsCatalog& catalog, const char* set_name,
+                                                int32_t idiom, int32_t scale, int32_t pack_index,
+                                                Image& atlas, int32_t atlas_width,
+                                                int32_t atlas_height, uint32_t chunk_count);
 // A rendition whose pixels lie at (x, y) in the packed asset of (idiom,
 // scale, pack index).
-bool AssetsCatalog_AddReferenceRendition(AssetsCatalog& catalog, const char* set_name,
-                                         int32_t facet_id, int32_t idiom, int32_t scale,
-                                         int32_t pack_index, int32_t icon_index, float size,
-                                         int32_t x, int32_t y, const char* name);
+[[nodiscard]] bool AssetsCatalog_AddReferenceRendition(AssetsCatalog& catalog, const char* set_name,
+                                                       int32_t facet_id, int32_t idiom,
+                                                       int32_t scale, int32_t pack_index,
+                                                       int32_t icon_index, float size, int32_t x,
+                                                       int32_t y, const char* name);
 // A rendition with its own pixels.
-bool AssetsCatalog_AddSingleRendition(AssetsCatalog& catalog, const char* set_name,
-                                      int32_t facet_id, int32_t idiom, int32_t scale, float size,
-                                      int32_t icon_index, uint32_t chunk_count, const char* name,
-                                      std::span<const AppIconSource> sources, int32_t best);
+[[nodiscard]] bool AssetsCatalog_AddSingleRendition(AssetsCatalog& catalog, const char* set_name,
+                                                    int32_t facet_id, int32_t idiom, int32_t scale,
+                                                    float size, int32_t icon_index,
+                                                    uint32_t chunk_count, const char* name,
+                                                    std::span<const AppIconSource> sources,
+                                                    int32_t best);
 // The idiom's table of icon sizes, named after the set.
-bool AssetsCatalog_AddScalingInformation(AssetsCatalog& catalog, const char* set_name,
-                                         int32_t facet_id, int32_t idiom,
-                                         std::span<const CSIScalingEntry> entries);
+[[nodiscard]] bool AssetsCatalog_AddScalingInformation(AssetsCatalog& catalog, const char* set_name,
+                                                       int32_t facet_id, int32_t idiom,
+                                                       std::span<const CSIScalingEntry> entries);
 
 }  // namespace skarvel

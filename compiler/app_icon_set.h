@@ -36,13 +36,14 @@ struct AppIconSource {
 
 // The pixel size of an icon: size x scale in single precision, truncated;
 // -1 when that is not a number or does not fit 32 bits.
-int32_t AppIcon_PixelSize(float size, int32_t scale);
+[[nodiscard]] int32_t AppIcon_PixelSize(float size, int32_t scale);
 
 // Compiles the app icon set in `directory` (a name relative to the working
 // directory, ending in its extension; the text is cut at its first '.' in
 // place and the rest is the set's name). Prints a warning for every problem
 // and skips what it concerns. True when the whole rendition sequence was
 // stored. The working directory is the same afterwards.
-bool AssetsCatalog_CompileAppIconSet(AssetsCatalog& catalog, char* directory, bool verbose);
+[[nodiscard]] bool AssetsCatalog_CompileAppIconSet(AssetsCatalog& catalog, char* directory,
+                                                   bool verbose);
 
 }  // namespace skarvel

@@ -21,6 +21,7 @@ inline constexpr int32_t kARReferenceImageSize = 640;
 // image's name; a name without '.' is taken whole). Prints a warning for every
 // problem. True when the rendition and its pixels were stored. The working
 // directory is the same afterwards.
-bool AssetsCatalog_CompileARReferenceImage(AssetsCatalog& catalog, char* directory, bool verbose);
+[[nodiscard]] bool AssetsCatalog_CompileARReferenceImage(AssetsCatalog& catalog, char* directory,
+                                                         bool verbose);
 
 }  // namespace skarvel

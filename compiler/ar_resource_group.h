@@ -19,6 +19,7 @@ inline constexpr int32_t kARResourceGroupPart = 206;
 // working directory. Prints a warning for every problem. True when at least
 // one listed image compiled and the group's rendition was stored. The working
 // directory is the same afterwards.
-bool AssetsCatalog_CompileARResourceGroup(AssetsCatalog& catalog, char* directory, bool verbose);
+[[nodiscard]] bool AssetsCatalog_CompileARResourceGroup(AssetsCatalog& catalog, char* directory,
+                                                        bool verbose);
 
 }  // namespace skarvel

@@ -27,8 +27,9 @@ namespace skarvel {
 
 // Adds the asset's facet (AssetsCatalog_AddFacet); its id, or -1 after its
 // warning.
-int32_t AssetDirectory_AddFacet(AssetsCatalog& catalog, const char* kind, const char* name,
-                                int32_t element, int32_t part, int32_t* bitmap_key);
+[[nodiscard]] int32_t AssetDirectory_AddFacet(AssetsCatalog& catalog, const char* kind,
+                                              const char* name, int32_t element, int32_t part,
+                                              int32_t* bitmap_key);
 
 // The warnings of a picture `file` that could not be read (the code of
 // Image_ReadFile) or resized (the code of Image_Resize).

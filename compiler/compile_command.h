@@ -13,13 +13,14 @@ namespace skarvel {
 // status: 1 when no catalog could be had, the start-up directory could not be
 // returned to, or the catalog could not be saved; 0 otherwise, whatever the
 // single assets did.
-int RunCompileCommand(const CommandLine& cl);
+[[nodiscard]] int RunCompileCommand(const CommandLine& cl);
 
 // Walks `directory` (relative to the working directory, or absolute): each
 // sub-directory, in byte order of the names, is walked in turn when its name
 // has no '.', or compiled by the asset compiler of its extension (the part of
 // the name from the first '.'). True when at least one asset in it or below
 // it compiled. The working directory is the same afterwards.
-bool AssetsCatalog_CompileDirectory(AssetsCatalog& catalog, const char* directory, bool verbose);
+[[nodiscard]] bool AssetsCatalog_CompileDirectory(AssetsCatalog& catalog, const char* directory,
+                                                  bool verbose);
 
 }  // namespace skarvel

@@ -34,17 +34,17 @@ void JsonDocument_Free(JsonDocument& document);
 
 // The member `name` of an object (exact, case-sensitive; the first of equal
 // names), or null when `object` is null, not an object, or has no such member.
-const cJSON* Json_Member(const cJSON* object, const char* name);
+[[nodiscard]] const cJSON* Json_Member(const cJSON* object, const char* name);
 // The text of that member as described above; null when it is absent or an
 // array or object.
-const char* Json_MemberText(const cJSON* object, const char* name);
+[[nodiscard]] const char* Json_MemberText(const cJSON* object, const char* name);
 // True when `value` is an array (an object).
-bool Json_IsArray(const cJSON* value);
-bool Json_IsObject(const cJSON* value);
+[[nodiscard]] bool Json_IsArray(const cJSON* value);
+[[nodiscard]] bool Json_IsObject(const cJSON* value);
 // The number of items of an array, and its first item / an item's successor.
-int Json_ArraySize(const cJSON* array);
-const cJSON* Json_FirstItem(const cJSON* array);
-const cJSON* Json_NextItem(const cJSON* item);
+[[nodiscard]] int Json_ArraySize(const cJSON* array);
+[[nodiscard]] const cJSON* Json_FirstItem(const cJSON* array);
+[[nodiscard]] const cJSON* Json_NextItem(const cJSON* item);
 
 // Descriptions are a few kilobytes; a larger "Contents.json" is not read.
 inline constexpr int64_t kContentsJsonLimit = int64_t{16} << 20;
@@ -57,12 +57,12 @@ inline constexpr int64_t kContentsJsonLimit = int64_t{16} << 20;
 // The value of an "idiom" text: "universal" 0, "iphone" 1, "ipad" 2, "tv" 3,
 // "watch" 5, "ios-marketing" 6 (exact); any other text gives 0 with `known`
 // false.
-int32_t ContentsJson_IdiomValue(const char* text, bool& known);
+[[nodiscard]] int32_t ContentsJson_IdiomValue(const char* text, bool& known);
 // The leading decimal number of a text as the C library reads it (0 when
 // there is none), in single precision.
 float ContentsJson_LeadingNumber(const char* text);
 // The leading decimal integer of a text (0 when there is none), held to 32
 // bits.
-int32_t ContentsJson_LeadingInteger(const char* text);
+[[nodiscard]] int32_t ContentsJson_LeadingInteger(const char* text);
 
 }  // namespace skarvel

@@ -81,8 +81,8 @@ inline constexpr uint32_t kLayoutScalingInfo = 1010;
 
 // The header of a block that is at least 184 bytes long and begins "ISTC";
 // null otherwise.
-const CSIHeader* CSI_Header(const BOMBlock& block);
-CSIHeader* CSI_Header(BOMBlock& block);
+[[nodiscard]] const CSIHeader* CSI_Header(const BOMBlock& block);
+[[nodiscard]] CSIHeader* CSI_Header(BOMBlock& block);
 
 // A subblock located inside its record: `offset` is from the record start,
 // `length` the content length after the 8-byte head. Both were checked to lie
@@ -115,18 +115,19 @@ struct CSISubblockWalk {
 // the record, or 0 with EINVAL (not a CSI record, a chain or payload running
 // past the block, an append size below 8), ENOENT (absent, nothing to append)
 // or ENOMEM (the block could not grow; it is then unchanged).
-uint64_t CSI_GetInfoBlock(BOMBlock& block, CSIInfoID id, uint32_t append_size);
+[[nodiscard]] uint64_t CSI_GetInfoBlock(BOMBlock& block, CSIInfoID id, uint32_t append_size);
 // The payload's offset P. With `payload_size` 0 (or the current size) looks it
 // up (ENOENT when there is none, EINVAL when it runs past the block);
 // otherwise inserts an uninitialised payload of that size at P and stores the
 // size in the header (EINVAL when the record already has another payload).
 // 0 with EINVAL / ENOENT / ENOMEM on failure.
-uint64_t CSI_GetPayload(BOMBlock& block, uint32_t payload_size);
+[[nodiscard]] uint64_t CSI_GetPayload(BOMBlock& block, uint32_t payload_size);
 // The 16-bit value paired with `attribute` in a reference subblock's key, or
 // -1 when the key lacks it. `subblock` is the whole subblock, head included.
-int32_t CSI_GetReferenceAttribute(std::span<const uint8_t> subblock, uint32_t attribute);
+[[nodiscard]] int32_t CSI_GetReferenceAttribute(std::span<const uint8_t> subblock,
+                                                uint32_t attribute);
 // True when the payload at P is a chunked CoreUI element: P + 20 < size and
 // the bytes at P + 16 are "KCBC".
-bool CSI_IsChunked(const BOMBlock& block, uint64_t payload_offset);
+[[nodiscard]] bool CSI_IsChunked(const BOMBlock& block, uint64_t payload_offset);
 
 }  // namespace skarvel

@@ -65,11 +65,12 @@ inline constexpr PackedImagePosition kPackedImagePositions[] = {
 // and gives status 1, nothing saved), replaces it into every matching block
 // and saves the catalog to `output_path` (a failed save is reported, gives
 // status 1 and leaves any previous file as it was). Returns the exit status.
-int ReplaceImage_Run(AssetsCatalog& catalog, const char* picture_path, const char* output_path);
+[[nodiscard]] int ReplaceImage_Run(AssetsCatalog& catalog, const char* picture_path,
+                                   const char* output_path);
 
 // The command as the front end dispatches it: loads the input catalog (ending
 // the process with status 1 when it is not one), runs ReplaceImage_Run with
 // the replacement picture and the output pathname, and releases the catalog.
-int RunReplaceImageCommand(const CommandLine& cl);
+[[nodiscard]] int RunReplaceImageCommand(const CommandLine& cl);
 
 }  // namespace skarvel

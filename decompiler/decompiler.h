@@ -26,7 +26,7 @@ inline constexpr size_t kDecompiledNameSize = 256;
 // the process with status 1 when it is not one), decompiles it into
 // cl.output and returns the exit status (1 only when the output directory
 // could not be entered).
-int RunDecompileCommand(const CommandLine& cl);
+[[nodiscard]] int RunDecompileCommand(const CommandLine& cl);
 
 // Prints the "Decompiling ..." line, creates `output_directory` and rebuilds
 // every facet inside it, then prints the closing note when the catalog has
@@ -46,7 +46,8 @@ int RunDecompileCommand(const CommandLine& cl);
 // byte (at most 127 bytes), with ".png" appended unless it is at least 6
 // characters long and ends in ".bmp", ".png", ".jpg" or ".jpeg" (any case).
 // Path separators become "_"; the result is true when one was replaced.
-bool RenditionImageFileName(const char (&name_field)[128], char (&file_name)[kDecompiledNameSize]);
+[[nodiscard]] bool RenditionImageFileName(const char (&name_field)[128],
+                                          char (&file_name)[kDecompiledNameSize]);
 
 // Writes a decoded picture with Image_WriteFile (the type follows the file
 // name's extension) and reports a failure on stderr; never stops the command.
@@ -68,8 +69,8 @@ void WriteRenditionImage(const BOMBlock& block, const char* rendition_name, cons
 // facet id 0, idiom 0 or `idiom`, and dimension 1 (absent counts as 0) equal
 // to `pack_index`; the result is the candidate of rank `ordinal` in block
 // order, or the first one when there are not that many.
-int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor, int32_t idiom,
-                        int32_t pack_index, uint32_t ordinal = 0);
+[[nodiscard]] int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor,
+                                      int32_t idiom, int32_t pack_index, uint32_t ordinal = 0);
 
 // The rendition name as text: the field up to its first zero byte, at most
 // 127 bytes.

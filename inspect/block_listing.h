@@ -48,7 +48,7 @@ void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
 // Prints the decoded contents of a rendition value block and returns the
 // number of bytes accounted for, counted from the block's start (never more
 // than the block's size).
-uint64_t Rendition_Print(FILE* out, const AssetsCatalog& catalog, uint32_t index,
-                         const BOMBlock& block, const ListingHooks& hooks);
+[[nodiscard]] uint64_t Rendition_Print(FILE* out, const AssetsCatalog& catalog, uint32_t index,
+                                       const BOMBlock& block, const ListingHooks& hooks);
 
 }  // namespace skarvel

@@ -39,7 +39,7 @@ inline constexpr uint32_t kRawDataCompressed = 1;
 
 // The commands as the front end dispatches them: load the input catalog
 // (ending the process with status 1 when it is not one), run, release, 0.
-int RunDumpCommand(const CommandLine& cl);
-int RunDumpResCommand(const CommandLine& cl);
+[[nodiscard]] int RunDumpCommand(const CommandLine& cl);
+[[nodiscard]] int RunDumpResCommand(const CommandLine& cl);
 
 }  // namespace skarvel

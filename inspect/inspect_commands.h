@@ -7,7 +7,7 @@
 
 namespace skarvel {
 
-int RunInfoCommand(const CommandLine& cl);
-int RunListCommand(const CommandLine& cl);
+[[nodiscard]] int RunInfoCommand(const CommandLine& cl);
+[[nodiscard]] int RunListCommand(const CommandLine& cl);
 
 }  // namespace skarvel

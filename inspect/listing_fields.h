@@ -35,13 +35,14 @@ inline int32_t Fields_I32(const FieldReader& f, uint64_t offset) {
 }
 
 // True when the four bytes at `offset` lie in `bytes` and are `code`.
-inline bool CodeAt(std::span<const uint8_t> bytes, uint64_t offset, const char* code) {
+[[nodiscard]] inline bool CodeAt(std::span<const uint8_t> bytes, uint64_t offset,
+                                 const char* code) {
   return Range_Fits(offset, 4, bytes.size()) && std::memcmp(bytes.data() + offset, code, 4) == 0;
 }
 
 // A byte of a four-character code as the listings show it: itself when it is
 // printable ASCII, "?" otherwise.
-inline int CodeChar(uint8_t c) { return c >= 0x20 && c < 0x7F ? c : '?'; }
+[[nodiscard]] inline int CodeChar(uint8_t c) { return c >= 0x20 && c < 0x7F ? c : '?'; }
 // Prints `prefix`, the four code characters at `code`, then `suffix`.
 void PrintCode(FILE* out, const char* prefix, const uint8_t* code, const char* suffix);
 // Prints the text of a fixed field: up to its first zero byte or the end of
