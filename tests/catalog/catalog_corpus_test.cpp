@@ -2,15 +2,14 @@
 // (29-byte headers, inline key copies, a branch root), with the facet and
 // rendition counts it really has; missing BITMAPKEYS is accepted.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "catalog/assets_catalog.h"
 #include "tests/support/capture.h"
+#include "tests/support/temp_dir.h"
 
 namespace skarvel {
 namespace {
@@ -41,22 +40,9 @@ const CorpusCase kCorpus[] = {
     {"macos-two-leaf-tree.car", 0, 614, 0, 1, "RENDITIONS root is a branch over two leaves"},
 };
 
-std::vector<std::string> CorpusFiles(const std::string& dir) {
-  std::vector<std::string> out;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return out;
-  while (const dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".car") == 0) out.push_back(name);
-  }
-  closedir(d);
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 TEST(CatalogCorpus, EveryFileLoads) {
   const std::string dir = SKARVEL_CORPUS_DIR;
-  const std::vector<std::string> files = CorpusFiles(dir);
+  const std::vector<std::string> files = test::CorpusCatalogs();
   if (files.empty()) GTEST_SKIP() << "no corpus catalogs in " << dir;
   for (const std::string& name : files) {
     SCOPED_TRACE(name);

@@ -6,7 +6,6 @@
 // a scan of the blocks made here, not from the extraction code, and a table
 // records what each file gives so that a regression shows.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -35,19 +34,6 @@ namespace {
 bool CorpusPresent() {
   struct stat st;
   return stat(SKARVEL_CORPUS_DIR, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::vector<std::string> CorpusFiles() {
-  std::vector<std::string> files;
-  DIR* dir = opendir(SKARVEL_CORPUS_DIR);
-  if (dir == nullptr) return files;
-  while (const dirent* d = readdir(dir)) {
-    const std::string name = d->d_name;
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".car") == 0) files.push_back(name);
-  }
-  closedir(dir);
-  std::sort(files.begin(), files.end());
-  return files;
 }
 
 bool EndsWithNoCase(const std::string& name, const char* ext) {
@@ -166,7 +152,7 @@ const CorpusDump kCorpus[] = {
 TEST(DumpCorpusTest, DumpResExtractsEveryPictureAndRawPayload) {
   if (!CorpusPresent()) GTEST_SKIP() << "no corpus at " << SKARVEL_CORPUS_DIR;
   int loaded = 0;
-  for (const std::string& file : CorpusFiles()) {
+  for (const std::string& file : test::CorpusCatalogs()) {
     SCOPED_TRACE(file);
     const std::string path = std::string(SKARVEL_CORPUS_DIR) + "/" + file;
     AssetsCatalog catalog;

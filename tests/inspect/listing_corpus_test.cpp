@@ -2,10 +2,8 @@
 // rendition, every block with data listed and classified, and every block
 // decoded to its end (no unknown blocks, extra data or truncated fields).
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "inspect/catalog_info.h"
 #include "tests/inspect/inspect_fixtures.h"
 #include "tests/support/capture.h"
+#include "tests/support/temp_dir.h"
 
 namespace skarvel {
 namespace {
@@ -33,19 +32,6 @@ const CorpusListing kCorpus[] = {
     {"macos-two-leaf-tree.car", 614, 1306},
 };
 
-std::vector<std::string> CorpusFiles(const std::string& dir) {
-  std::vector<std::string> out;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return out;
-  while (const dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".car") == 0) out.push_back(name);
-  }
-  closedir(d);
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -54,7 +40,7 @@ int Count(const std::string& text, const std::string& what) {
 
 TEST(ListingCorpus, EveryRenditionAndBlockIsListed) {
   const std::string dir = SKARVEL_CORPUS_DIR;
-  const std::vector<std::string> files = CorpusFiles(dir);
+  const std::vector<std::string> files = test::CorpusCatalogs();
   if (files.empty()) GTEST_SKIP() << "no corpus catalogs in " << dir;
   for (const std::string& name : files) {
     SCOPED_TRACE(name);

@@ -104,4 +104,17 @@ std::string ListTree(const std::string& root) {
   return out;
 }
 
+std::vector<std::string> CorpusCatalogs() {
+  std::vector<std::string> names;
+  DIR* dir = opendir(SKARVEL_CORPUS_DIR);
+  if (dir == nullptr) return names;
+  while (const dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".car") == 0) names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace skarvel::test

@@ -3,6 +3,7 @@
 // it holds) when the test ends. The previous working directory is restored.
 
 #include <string>
+#include <vector>
 
 namespace skarvel::test {
 
@@ -28,5 +29,8 @@ void WriteFileText(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 // Every regular file below `root`, as paths relative to it, sorted.
 std::string ListTree(const std::string& root);
+// The names of the .car files in the corpus folder (SKARVEL_CORPUS_DIR),
+// sorted; empty when the folder is absent.
+std::vector<std::string> CorpusCatalogs();
 
 }  // namespace skarvel::test
