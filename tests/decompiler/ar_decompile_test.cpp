@@ -15,8 +15,6 @@
 
 #include "bom/bom_tree.h"
 #include "catalog/assets_catalog.h"
-#include "catalog/catalog_builder.h"
-#include "compiler/compile_command.h"
 #include "csi/csi_decode.h"
 #include "csi/csi_format.h"
 #include "decompiler/decompile_ar.h"
@@ -36,24 +34,11 @@ using test::CSIRecordBuilder;
 using test::DefaultKey;
 using test::FacetPairs;
 
-struct Output {
-  std::string out;
-  std::string err;
-};
-
-Output Decompile(const Bytes& file) {
-  AssetsCatalog catalog;
-  Output result;
-  if (!AssetsCatalog_LoadFromBytes(catalog, file, "in.car")) {
-    ADD_FAILURE() << "fixture catalog does not load";
-    return result;
-  }
-  test::CaptureStream out(1);
-  test::CaptureStream err(2);
-  EXPECT_TRUE(AssetsCatalog_Decompile(catalog, "in.car", "Out.xcassets"));
-  result.err = err.Finish();
-  result.out = out.Finish();
-  return result;
+// Decompiles the catalog bytes into Out.xcassets, which is always made.
+test::DecompileRun Decompile(const Bytes& file) {
+  test::DecompileRun run = test::DecompileBytes(file);
+  EXPECT_TRUE(run.ok);
+  return run;
 }
 
 // The rendition of reference image facet `id`: a 2 x 2 gray-and-alpha
@@ -205,7 +190,7 @@ TEST(DecompileAR, GroupsAndImagesLineByLine) {
     CatalogFileSpec recipe = GroupSpec();
     recipe.renditions = c.renditions;
     test::CatalogFileLayout layout;
-    const Output r = Decompile(test::BuildCatalogFile(recipe, &layout));
+    const test::DecompileRun r = Decompile(test::BuildCatalogFile(recipe, &layout));
     std::string err = c.err;
     for (size_t at; (at = err.find("[@")) != std::string::npos;) {
       const size_t i = static_cast<size_t>(err[at + 2] - '0');
@@ -289,7 +274,7 @@ TEST(DecompileAR, GroupsThatCannotBeRebuilt) {
     }
     CatalogFileSpec recipe = GroupSpec();
     recipe.renditions = c.renditions;
-    const Output r = Decompile(test::BuildCatalogFile(recipe));
+    const test::DecompileRun r = Decompile(test::BuildCatalogFile(recipe));
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(test::ListTree(dir.path()), c.tree);
   }
@@ -374,7 +359,7 @@ TEST(DecompileAR, HostileNameLists) {
       recipe.renditions.push_back({ImageKey(id, 0), ImageRecord("pic.png", kPixels)});
     }
     test::CatalogFileLayout layout;
-    const Output r = Decompile(test::BuildCatalogFile(recipe, &layout));
+    const test::DecompileRun r = Decompile(test::BuildCatalogFile(recipe, &layout));
     const std::string where = "[" + std::to_string(layout.rendition_key[0]) + ":" +
                               std::to_string(layout.rendition_value[0]) + "]";
     std::string err = c.malformed ? "Warning: AR resource group 'G' has a malformed names list "
@@ -426,25 +411,6 @@ Bytes StoredPixels(const AssetsCatalog& catalog, const char* name) {
   return out;
 }
 
-void CompileTree(const char* source, const char* path) {
-  AssetsCatalog catalog;
-  ASSERT_TRUE(AssetsCatalog_CreateNew(catalog, "ios"));
-  test::CaptureStream err(2);
-  EXPECT_TRUE(AssetsCatalog_CompileDirectory(catalog, source, false));
-  EXPECT_EQ(err.Finish(), "");
-  ASSERT_TRUE(AssetsCatalog_Save(catalog, path));
-}
-
-void DecompileFile(const char* path, const char* out) {
-  AssetsCatalog catalog;
-  ASSERT_TRUE(AssetsCatalog_Load(catalog, path));
-  test::CaptureStream stdout_capture(1);
-  test::CaptureStream err(2);
-  EXPECT_TRUE(AssetsCatalog_Decompile(catalog, path, out));
-  EXPECT_EQ(err.Finish(), "");
-  stdout_capture.Finish();
-}
-
 void WritePicture(const std::string& path, int32_t size, uint8_t seed) {
   Image image;
   ASSERT_TRUE(Image_CreateBlank("BGRA", size, size, image));
@@ -478,8 +444,8 @@ TEST(DecompileAR, RoundTripThroughTheCompiler) {
   WritePicture(group + "/Tower.arreferenceimage/photo.jpg", 300, 5);
   WritePicture(group + "/Bridge.arreferenceimage/bridge.png", 80, 40);
 
-  CompileTree("Src.xcassets", "X.car");
-  DecompileFile("X.car", "X.xcassets");
+  test::CompileToFile("Src.xcassets", "X.car");
+  test::DecompileFile("X.car", "X.xcassets");
   const std::string out = "X.xcassets/Places.arresourcegroup/";
   EXPECT_EQ(test::ListTree("X.xcassets"),
             "Places.arresourcegroup/Bridge.arreferenceimage/Contents.json\n"
@@ -508,7 +474,7 @@ TEST(DecompileAR, RoundTripThroughTheCompiler) {
   // Compiled again: the same keys and headers, the same PNG pixels, JPEG
   // pixels within the loss of one more JPEG encoding; decompiled again, the
   // same descriptions.
-  CompileTree("X.xcassets", "Y.car");
+  test::CompileToFile("X.xcassets", "Y.car");
   AssetsCatalog y;
   ASSERT_TRUE(AssetsCatalog_Load(y, "Y.car"));
   const uint32_t count = BOMTree_EntryCount(x.renditions_tree);
@@ -539,7 +505,7 @@ TEST(DecompileAR, RoundTripThroughTheCompiler) {
   }
   EXPECT_LE(worst, 16);
   EXPECT_LT(total / static_cast<double>(tower_x.size() / 2), 1.0);
-  DecompileFile("Y.car", "Y.xcassets");
+  test::DecompileFile("Y.car", "Y.xcassets");
   EXPECT_EQ(test::ListTree("Y.xcassets"), test::ListTree("X.xcassets"));
   for (const char* file : {"Contents.json", "Tower.arreferenceimage/Contents.json",
                            "Bridge.arreferenceimage/Contents.json"}) {

@@ -1,6 +1,48 @@
 #include "tests/decompiler/decompile_fixtures.h"
 
+#include <gtest/gtest.h>
+
+#include "catalog/assets_catalog.h"
+#include "catalog/catalog_builder.h"
+#include "compiler/compile_command.h"
+#include "decompiler/decompiler.h"
+#include "tests/support/capture.h"
+
 namespace skarvel::test {
+
+DecompileRun DecompileBytes(const Bytes& file) {
+  AssetsCatalog catalog;
+  DecompileRun run;
+  if (!AssetsCatalog_LoadFromBytes(catalog, file, "in.car")) {
+    ADD_FAILURE() << "fixture catalog does not load";
+    return run;
+  }
+  CaptureStream out(1);
+  CaptureStream err(2);
+  run.ok = AssetsCatalog_Decompile(catalog, "in.car", "Out.xcassets");
+  run.err = err.Finish();
+  run.out = out.Finish();
+  return run;
+}
+
+void CompileToFile(const std::string& source, const char* path) {
+  AssetsCatalog catalog;
+  ASSERT_TRUE(AssetsCatalog_CreateNew(catalog, "ios"));
+  CaptureStream err(2);
+  EXPECT_TRUE(AssetsCatalog_CompileDirectory(catalog, source.c_str(), false));
+  EXPECT_EQ(err.Finish(), "");
+  ASSERT_TRUE(AssetsCatalog_Save(catalog, path));
+}
+
+void DecompileFile(const char* path, const char* out) {
+  AssetsCatalog catalog;
+  ASSERT_TRUE(AssetsCatalog_Load(catalog, path));
+  CaptureStream stdout_capture(1);
+  CaptureStream err(2);
+  EXPECT_TRUE(AssetsCatalog_Decompile(catalog, path, out));
+  EXPECT_EQ(err.Finish(), "");
+  EXPECT_EQ(stdout_capture.Finish(), std::string("\nDecompiling ") + path + " to " + out + "...\n");
+}
 
 Bytes PatternPixels(uint32_t width, uint32_t height, uint32_t bpp, uint8_t seed) {
   Bytes b;

@@ -40,4 +40,20 @@ Bytes IconKey(uint16_t facet, uint16_t idiom, uint16_t scale, uint16_t icon_inde
 // The key of a packed asset (facet id 0, element 9, part 181).
 Bytes PackedKey(uint16_t idiom, uint16_t scale, uint16_t pack_index);
 
+// What a decompiling run returned and printed.
+struct DecompileRun {
+  bool ok = false;
+  std::string out;
+  std::string err;
+};
+// Loads the catalog bytes and decompiles them into Out.xcassets in the
+// current directory (a fixture that does not load fails the test).
+DecompileRun DecompileBytes(const Bytes& file);
+// Compiles the .xcassets directory `source` into a new catalog saved at
+// `path`; any message fails the test.
+void CompileToFile(const std::string& source, const char* path);
+// Decompiles the catalog at `path` into `out`; anything printed but the
+// "Decompiling" line fails the test.
+void DecompileFile(const char* path, const char* out);
+
 }  // namespace skarvel::test

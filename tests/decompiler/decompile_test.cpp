@@ -10,7 +10,6 @@
 #include "decompiler/decompiler.h"
 #include "image/image_file.h"
 #include "tests/decompiler/decompile_fixtures.h"
-#include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
 
 namespace skarvel {
@@ -23,29 +22,6 @@ using test::DefaultKey;
 using test::FacetPairs;
 
 const AttributePairs kPackPairs1x = {{1, 9}, {2, 181}, {12, 1}, {15, 1}};
-
-struct Output {
-  bool ok = false;
-  std::string out;
-  std::string err;
-};
-
-// Loads the catalog bytes and decompiles them into Out.xcassets in the
-// current directory.
-Output Decompile(const Bytes& file) {
-  AssetsCatalog catalog;
-  Output result;
-  if (!AssetsCatalog_LoadFromBytes(catalog, file, "in.car")) {
-    ADD_FAILURE() << "fixture catalog does not load";
-    return result;
-  }
-  test::CaptureStream out(1);
-  test::CaptureStream err(2);
-  result.ok = AssetsCatalog_Decompile(catalog, "in.car", "Out.xcassets");
-  result.err = err.Finish();
-  result.out = out.Finish();
-  return result;
-}
 
 // The rectangle at column x, row y (from the top) of a tightly packed BGRA
 // picture of `width` pixels per row.
@@ -119,7 +95,7 @@ struct IconSet {
 TEST(Decompile, IconSetGivesContentsEntriesAndPictures) {
   test::TempDir dir;
   IconSet set;
-  const Output r = Decompile(test::BuildCatalogFile(set.recipe));
+  const test::DecompileRun r = test::DecompileBytes(test::BuildCatalogFile(set.recipe));
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.out, "\nDecompiling in.car to Out.xcassets...\n");
   EXPECT_EQ(r.err, "");
@@ -157,13 +133,13 @@ TEST(Decompile, WorkingDirectoryIsKeptAndExistingOutputReused) {
   ASSERT_EQ(mkdir("Out.xcassets", 0777), 0);
   test::WriteFileText("Out.xcassets/keep.txt", "x");
   IconSet set;
-  EXPECT_TRUE(Decompile(test::BuildCatalogFile(set.recipe)).ok);
+  EXPECT_TRUE(test::DecompileBytes(test::BuildCatalogFile(set.recipe)).ok);
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(std::string(cwd), dir.path());
   EXPECT_TRUE(test::FileExists("Out.xcassets/keep.txt"));
   // A second run overwrites file by file.
-  EXPECT_TRUE(Decompile(test::BuildCatalogFile(set.recipe)).ok);
+  EXPECT_TRUE(test::DecompileBytes(test::BuildCatalogFile(set.recipe)).ok);
   EXPECT_TRUE(test::FileExists("Out.xcassets/AppIcon.appiconset/Icon-167.png"));
 }
 
@@ -205,7 +181,7 @@ TEST(Decompile, SkippedRenditionsAndTheCommaRule) {
     recipe.renditions = {{test::IconKey(1, 1, 1, 0), test::ImageRecord("a.png", 2, 2, 100, pixels)},
                          c.last};
     test::CatalogFileLayout layout;
-    const Output r = Decompile(test::BuildCatalogFile(recipe, &layout));
+    const test::DecompileRun r = test::DecompileBytes(test::BuildCatalogFile(recipe, &layout));
     EXPECT_EQ(r.err, WithRef(c.err, layout, 1));
     EXPECT_EQ(test::ReadFileText("Out.xcassets/AppIcon.appiconset/Contents.json"),
               std::string("{\n"
@@ -323,7 +299,7 @@ TEST(Decompile, EntryLines) {
                           test::ImageRecord("icon.png", c.width, c.height, c.scale,
                                             test::PatternPixels(c.width, c.height, 4, 3))}};
     test::CatalogFileLayout layout;
-    const Output r = Decompile(test::BuildCatalogFile(recipe, &layout));
+    const test::DecompileRun r = test::DecompileBytes(test::BuildCatalogFile(recipe, &layout));
     EXPECT_EQ(r.err, WithRef(c.err, layout, 0));
     EXPECT_EQ(test::ReadFileText("Out.xcassets/AppIcon.appiconset/Contents.json"),
               std::string("{\n    \"images\": [\n        {\n") + c.lines +
@@ -457,7 +433,7 @@ TEST(Decompile, FacetKindsAndClosingNote) {
     test::TempDir dir;
     CatalogFileSpec recipe;
     recipe.facets = c.facets;
-    const Output r = Decompile(test::BuildCatalogFile(recipe));
+    const test::DecompileRun r = test::DecompileBytes(test::BuildCatalogFile(recipe));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.out, c.note ? head + note : head);
     EXPECT_EQ(r.err, c.err);
@@ -472,7 +448,7 @@ TEST(Decompile, FailedWrites) {
     SCOPED_TRACE("output directory is a file");
     test::TempDir dir;
     test::WriteFileText("Out.xcassets", "a file");
-    const Output r = Decompile(file);
+    const test::DecompileRun r = test::DecompileBytes(file);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.err, "skarvel: unable to create output directory Out.xcassets (errno = 20)\n");
     EXPECT_EQ(test::ListTree(dir.path()), "Out.xcassets\n");
@@ -482,7 +458,7 @@ TEST(Decompile, FailedWrites) {
     test::TempDir dir;
     ASSERT_EQ(mkdir("Out.xcassets", 0777), 0);
     test::WriteFileText("Out.xcassets/AppIcon.appiconset", "a file");
-    const Output r = Decompile(file);
+    const test::DecompileRun r = test::DecompileBytes(file);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.err,
               "Warning: failed to create directory 'AppIcon.appiconset' for app icon set "
@@ -497,7 +473,7 @@ TEST(Decompile, FailedWrites) {
     ASSERT_EQ(mkdir("Out.xcassets/AppIcon.appiconset", 0777), 0);
     ASSERT_EQ(mkdir("Out.xcassets/AppIcon.appiconset/Contents.json", 0777), 0);
     ASSERT_EQ(mkdir("Out.xcassets/AppIcon.appiconset/Icon-167.png", 0777), 0);
-    const Output r = Decompile(file);
+    const test::DecompileRun r = test::DecompileBytes(file);
     EXPECT_EQ(r.err,
               "Warning: failed to create Contents.json for app icon set 'AppIcon'\n"
               "skarvel: unable to create output file Icon-167.png\n");
@@ -512,7 +488,7 @@ TEST(Decompile, FailedWrites) {
     // An element method that does not decode.
     broken.recipe.renditions[3].value =
         test::Patched(broken.recipe.renditions[3].value, test::PutU32LE(184 + 104 + 8, 7));
-    const Output r = Decompile(test::BuildCatalogFile(broken.recipe));
+    const test::DecompileRun r = test::DecompileBytes(test::BuildCatalogFile(broken.recipe));
     EXPECT_EQ(r.err,
               "Warning: failed to extract image for rendition 'Icon-Small.png'\n"
               "Warning: failed to extract image for rendition 'Icon-167.png'\n");
@@ -527,7 +503,7 @@ TEST(Decompile, FailedWrites) {
     IconSet outside;
     outside.recipe.renditions[2].value =
         test::ReferenceRecord("Icon-Small.png", 3, 100, 8, 2, kPackPairs1x);
-    const Output r = Decompile(test::BuildCatalogFile(outside.recipe));
+    const test::DecompileRun r = test::DecompileBytes(test::BuildCatalogFile(outside.recipe));
     EXPECT_EQ(r.err, "Warning: failed to extract image for rendition 'Icon-Small.png'\n");
     EXPECT_FALSE(test::FileExists("Out.xcassets/AppIcon.appiconset/Icon-Small.png"));
   }
@@ -552,7 +528,7 @@ TEST(Decompile, HostileNamesStayInside) {
       {test::IconKey(3, 1, 1, 0), test::ImageRecord("..\\..\\win.png", 1, 1, 100, px)},
       {test::IconKey(4, 1, 1, 0), test::ImageRecord(std::string(127, 'r'), 1, 1, 100, px)},
   };
-  const Output r = Decompile(test::BuildCatalogFile(recipe));
+  const test::DecompileRun r = test::DecompileBytes(test::BuildCatalogFile(recipe));
   EXPECT_TRUE(r.ok);
   std::string safe_absolute = absolute;
   for (char& c : safe_absolute) c = c == '/' ? '_' : c;

@@ -10,14 +10,13 @@
 #include <vector>
 
 #include "catalog/assets_catalog.h"
-#include "catalog/catalog_builder.h"
-#include "compiler/compile_command.h"
 #include "csi/csi_decode.h"
 #include "csi/csi_format.h"
 #include "csi/csi_replace.h"
 #include "decompiler/decompiler.h"
 #include "image/image_file.h"
 #include "image/image_ops.h"
+#include "tests/decompiler/decompile_fixtures.h"
 #include "tests/support/byte_patch.h"
 #include "tests/support/capture.h"
 #include "tests/support/temp_dir.h"
@@ -28,27 +27,6 @@ namespace {
 using test::Bytes;
 
 const std::string kExample = std::string(SKARVEL_SOURCE_DIR) + "/examples/Example.xcassets";
-
-// Compiles `source` into a new catalog saved at `path`; no message expected.
-void Compile(const std::string& source, const char* path) {
-  AssetsCatalog catalog;
-  ASSERT_TRUE(AssetsCatalog_CreateNew(catalog, "ios"));
-  test::CaptureStream err(2);
-  EXPECT_TRUE(AssetsCatalog_CompileDirectory(catalog, source.c_str(), false));
-  EXPECT_EQ(err.Finish(), "");
-  ASSERT_TRUE(AssetsCatalog_Save(catalog, path));
-}
-
-// Decompiles the catalog at `path` into `out`; no message expected.
-void Decompile(const char* path, const char* out) {
-  AssetsCatalog catalog;
-  ASSERT_TRUE(AssetsCatalog_Load(catalog, path));
-  test::CaptureStream stdout_capture(1);
-  test::CaptureStream err(2);
-  EXPECT_TRUE(AssetsCatalog_Decompile(catalog, path, out));
-  EXPECT_EQ(err.Finish(), "");
-  EXPECT_EQ(stdout_capture.Finish(), std::string("\nDecompiling ") + path + " to " + out + "...\n");
-}
 
 // The items of a Contents.json whose members stand one per line.
 struct Item {
@@ -113,8 +91,8 @@ int32_t PixelSize(const Item& item) {
 
 TEST(RoundTrip, ExampleDecompilesToItsSourcesAndCompilesBackTheSame) {
   test::TempDir dir;
-  Compile(kExample, "X.car");
-  Decompile("X.car", "X.xcassets");
+  test::CompileToFile(kExample, "X.car");
+  test::DecompileFile("X.car", "X.xcassets");
 
   const std::string app_icon = test::ReadFileText("X.xcassets/AppIcon.appiconset/Contents.json");
   test::ExpectGolden("decompiler/golden/example_appicon_contents.json", app_icon);
@@ -157,8 +135,8 @@ TEST(RoundTrip, ExampleDecompilesToItsSourcesAndCompilesBackTheSame) {
   // Compiled again and decompiled again: the same renditions, and the same
   // pictures for every name (a shared name holds the last entry's picture
   // both times).
-  Compile("X.xcassets", "Y.car");
-  Decompile("Y.car", "Y.xcassets");
+  test::CompileToFile("X.xcassets", "Y.car");
+  test::DecompileFile("Y.car", "Y.xcassets");
   EXPECT_EQ(test::ListTree("Y.xcassets"), test::ListTree("X.xcassets"));
   for (const char* set : {"AppIcon", "Single"}) {
     const std::string base = std::string("/") + set + ".appiconset/";
@@ -208,7 +186,7 @@ Bytes BlockBytes(const AssetsCatalog& catalog, uint32_t index) {
 
 TEST(RoundTrip, ReplacingPicturesOfTheCompiledExample) {
   test::TempDir dir;
-  Compile(kExample, "X.car");
+  test::CompileToFile(kExample, "X.car");
   AssetsCatalog before;
   ASSERT_TRUE(AssetsCatalog_Load(before, "X.car"));
 
