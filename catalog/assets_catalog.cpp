@@ -113,9 +113,17 @@ struct FacetSlot {
 
 // Gives every facet the renditions whose key carries its id, in tree order.
 // The facets are indexed by id, so the work grows with facets + renditions;
-// a rendition goes to every facet that has its id.
+// a rendition goes to every facet that has its id. Facets that share an id
+// (or all lack one) over many renditions would multiply into lists far
+// larger than the file: the lists together are held to one entry per 8
+// bytes of block data (real catalogs list each rendition once at most), and
+// a catalog that needs more is refused (EINVAL) before they are allocated.
 bool AttachRenditions(AssetsCatalog& c) {
   if (c.facet_count == 0) return true;
+  uint64_t limit = 0;
+  for (uint64_t i = 0; i < c.store.count; ++i) limit += c.store.blocks[i].size;
+  limit /= sizeof(RenditionRef);
+  uint64_t listed = 0;
   auto* slots = static_cast<FacetSlot*>(Mem_AllocZeroed(c.facet_count, sizeof(FacetSlot)));
   if (slots == nullptr) return Fail(ENOMEM);
   for (uint32_t f = 0; f < c.facet_count; ++f) slots[f] = {c.facets[f].id, f};
@@ -134,6 +142,10 @@ bool AttachRenditions(AssetsCatalog& c) {
       const FacetSlot probe{id, 0};
       for (const FacetSlot* s = std::lower_bound(slots, slots + c.facet_count, probe, by_id);
            s != slots + c.facet_count && s->id == id; ++s) {
+        if (pass == 0 && ++listed > limit) {
+          Mem_Free(slots);
+          return Fail(EINVAL);
+        }
         Facet& facet = c.facets[s->facet];
         if (pass == 1) facet.renditions[facet.rendition_count] = {e.key, e.value};
         ++facet.rendition_count;

@@ -141,8 +141,10 @@ struct AssetsCatalog {
 
 // Loads a catalog. False when the file is not a usable catalog (the store
 // layer has printed its own messages; the catalog layer prints nothing):
-// errno EINVAL or ENOMEM. A labelled tree other than the main three that
-// cannot be read is left unclassified rather than refused.
+// errno EINVAL (also for facets whose rendition lists would together hold
+// more entries than the file has 8-byte words) or ENOMEM. A labelled tree
+// other than the main three that cannot be read is left unclassified rather
+// than refused.
 [[nodiscard]] bool AssetsCatalog_Load(AssetsCatalog& catalog, const char* path);
 // The same on bytes in memory (`name` stands for the path in messages).
 [[nodiscard]] bool AssetsCatalog_LoadFromBytes(AssetsCatalog& catalog,

@@ -154,6 +154,54 @@ TEST(AssetsCatalogLoad, FacetListEdgeCases) {
   }
 }
 
+// A rendition goes to every facet with its id. Facets that share one (or all
+// lack one) over many renditions would multiply into lists far beyond what
+// the file holds: such a catalog is refused before the lists are allocated.
+TEST(AssetsCatalogLoad, FacetsSharingAnIdAreHeldToTheFile) {
+  const struct {
+    const char* name;
+    int facets;
+    int renditions;
+    bool with_ids;  // false: the key format and the facets lack attribute 17
+    bool loads;
+  } kCases[] = {
+      {"two facets sharing an id list both renditions", 2, 2, true, true},
+      {"300 facets sharing an id over 300 renditions", 300, 300, true, false},
+      {"300 facets without an id over 300 keys without one", 300, 300, false, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    CatalogFileSpec recipe;
+    recipe.table_count = 0;
+    recipe.bitmap_keys_from_facets = false;
+    if (!c.with_ids) recipe.key_format = {12, 15};
+    for (int f = 0; f < c.facets; ++f) {
+      recipe.facets.push_back({"facet" + std::to_string(1000 + f),
+                               c.with_ids ? test::FacetPairs(85, 220, 1)
+                                          : test::AttributePairs{{1, 85}, {2, 220}}});
+    }
+    for (int r = 0; r < c.renditions; ++r) {
+      const uint16_t scale = static_cast<uint16_t>(r);
+      recipe.renditions.push_back(
+          {c.with_ids ? test::DefaultKey({{17, 1}, {12, scale}})
+                      : test::KeyInFormat(recipe.key_format, {{12, scale}}),
+           BytesOf("r")});
+    }
+    const Bytes file = test::BuildCatalogFile(recipe);
+    AssetsCatalog catalog;
+    errno = 0;
+    ASSERT_EQ(LoadBytes(catalog, file), c.loads);
+    if (!c.loads) {
+      EXPECT_EQ(errno, EINVAL);
+      continue;
+    }
+    ASSERT_EQ(catalog.facet_count, uint32_t(c.facets));
+    for (uint32_t f = 0; f < catalog.facet_count; ++f) {
+      EXPECT_EQ(catalog.facets[f].rendition_count, c.renditions);
+    }
+  }
+}
+
 TEST(AssetsCatalogLoad, ShortKeysAndFacetValuesReadAsMissing) {
   CatalogFileLayout l;
   const Bytes good = test::BuildCatalogFile(TwoFacets(), &l);
