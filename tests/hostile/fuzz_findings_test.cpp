@@ -112,11 +112,11 @@ Bytes LittleEndianTree(Bytes file, const test::CatalogFileLayout& l, uint32_t tr
 // for one already in host order, and with version 0 a save turned it into
 // a file that no longer loaded. Such trees are refused.
 TEST(FuzzFindings, TreesStoredInHostOrderAreRefused) {
-  test::CatalogFileSpec spec;
-  spec.facets = {{"Icon", test::FacetPairs(85, 220, 1)}};
-  spec.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), test::BytesOf("value")}};
+  test::CatalogFileSpec recipe;
+  recipe.facets = {{"Icon", test::FacetPairs(85, 220, 1)}};
+  recipe.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), test::BytesOf("value")}};
   test::CatalogFileLayout l;
-  const Bytes good = test::BuildCatalogFile(spec, &l);
+  const Bytes good = test::BuildCatalogFile(recipe, &l);
   const struct {
     const char* name;
     Bytes (*make)(const Bytes&, const test::CatalogFileLayout&, uint32_t);
