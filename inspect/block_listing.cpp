@@ -331,6 +331,14 @@ void DecodeFontSizeValue(FieldReader& f) {
                static_cast<double>(std::bit_cast<float>(Fields_U32(f, 0))));
 }
 
+// A block that is a name as it stands (a facet or appearance key).
+void DecodeName(FieldReader& f, const char* what) {
+  std::fprintf(f.out, "  + %s: \"", what);
+  std::fwrite(f.bytes.data(), 1, f.bytes.size(), f.out);
+  std::fputs("\"\n", f.out);
+  f.decoded = f.bytes.size();
+}
+
 // A key or value of a tree whose entries have no known layout, or a plain
 // block of settings: shown raw.
 void DecodeRaw(FieldReader& f, const char* what) {
@@ -428,10 +436,7 @@ void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
       DecodeTreeNode(f, TreeFields{AssetsCatalog_TreeOfBlock(catalog, index)}, catalog);
       break;
     case BlockKind::FacetKey:
-      std::fputs("  + facet name: \"", out);
-      std::fwrite(bytes.data(), 1, bytes.size(), out);
-      std::fputs("\"\n", out);
-      f.decoded = bytes.size();
+      DecodeName(f, "facet name");
       break;
     case BlockKind::FacetValue:
       DecodeFacetValue(f, catalog);
@@ -452,10 +457,7 @@ void Listing_PrintBlock(FILE* out, const AssetsCatalog& catalog, uint32_t index,
       DecodeBitmapKey(f, catalog);
       break;
     case BlockKind::AppearanceKey:
-      std::fputs("  + appearance name: \"", out);
-      std::fwrite(bytes.data(), 1, bytes.size(), out);
-      std::fputs("\"\n", out);
-      f.decoded = bytes.size();
+      DecodeName(f, "appearance name");
       break;
     case BlockKind::AppearanceValue:
       DecodeAppearanceValue(f);
