@@ -584,7 +584,7 @@ TEST_F(AppIconSetTest, AStepThatFailsEndsTheSequence) {
   EXPECT_EQ(err2.Finish(),
             "Warning: unable to add app icon set 'S' reference rendition 'Icon-76.png' for idiom "
             "'ipad'! ignoring.\n");
-  // Steps 3 to 18 added 11 renditions, 8 of them in the set's facet.
+  // The steps before the failing one added 11 renditions, 8 of them in the set's facet.
   ASSERT_EQ(test::FacetsNamed(full, "S").size(), 1u);
   EXPECT_EQ(test::FacetsNamed(full, "S")[0]->rendition_count, 8);
 }
