@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 
 #include "base/mem.h"
 #include "catalog/catalog_builder.h"
+#include "compiler/app_icon_set.h"
 #include "compiler/ar_reference_image.h"
 #include "compiler/ar_resource_group.h"
 #include "csi/csi_decode.h"
@@ -570,6 +572,42 @@ TEST(ARResourceGroup, AllocationFailuresAreReportedAndLeaveNoLeaks) {
     // Every failure is named in a warning.
     EXPECT_NE(run.err.find("Warning: "), std::string::npos);
     ASSERT_LT(n, 10000);
+  }
+}
+
+// Each asset kind names itself when its facet cannot be added: here the
+// catalog's key format is not the default one.
+TEST(AssetDirectory, FacetThatCannotBeAddedIsNamedByKind) {
+  TempDir dir;
+  test::WriteSet("S.appiconset",
+                 R"({"images": [{"size": "16x16", "scale": "1x", "filename": "EMPTY_IMAGE"}]})");
+  test::WriteSet("G.arresourcegroup", R"({"resources": []})");
+  test::WriteSet("R.arreferenceimage", ImageJson(R"({"width": 1})", R"([{"filename": "a.png"}])"));
+  WriteShadedPicture("R.arreferenceimage/a.png", 16, 16, 1);
+  const std::string code = std::to_string(ENOTSUP);
+  const struct {
+    std::string directory;
+    bool (*compile)(AssetsCatalog&, char*, bool);
+    std::string warning;
+  } kCases[] = {
+      {"S.appiconset", AssetsCatalog_CompileAppIconSet,
+       "Warning: unable to add app icon set facet 'S'! [errno = " + code + "] ignoring.\n"},
+      {"G.arresourcegroup", AssetsCatalog_CompileARResourceGroup,
+       "Warning: unable to add AR resource group facet 'G'! [errno = " + code + "] ignoring.\n"},
+      {"R.arreferenceimage", AssetsCatalog_CompileARReferenceImage,
+       "Warning: unable to add AR reference image facet 'R'! [errno = " + code + "] ignoring.\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.directory);
+    AssetsCatalog catalog;
+    ASSERT_TRUE(AssetsCatalog_CreateNew(catalog, "ios"));
+    catalog.key_format_attributes[0] = 13;  // the first attribute is no longer 12
+    std::vector<char> name(c.directory.begin(), c.directory.end());
+    name.push_back('\0');
+    CaptureStream err(2);
+    EXPECT_FALSE(c.compile(catalog, name.data(), false));
+    EXPECT_EQ(err.Finish(), c.warning);
+    EXPECT_EQ(catalog.facet_count, 0u);
   }
 }
 
