@@ -21,24 +21,25 @@ void MarkBlock(BOMStore& store, uint32_t index, BlockKind kind) {
   if (BOMBlock* block = BOMStore_Block(store, index)) block->kind = kind;
 }
 
-// A tree just read from a file is big-endian, and opening tells that from a
-// version field (1 in every catalog) that reads above 256 in host order. A
-// header whose version reads lower (0, say) would be taken for a tree
-// already in host order: left as it is on opening, it would be swapped by
-// every save, and the saved file would no longer read. Such a header is
-// refused.
-bool ReadsAsFileOrder(const BOMStore& store, int32_t index) {
+// Opening tells a tree still in file order (big-endian) from one already in
+// host order by its version field, 1 in every catalog, which reads above 256
+// only in the other order. A version of 0 reads the same both ways: such a
+// tree would be taken for one in host order whatever it holds, and after a
+// save it could no longer be told apart. It is refused. A tree stored
+// little-endian with a non-zero version is used as it is and saved
+// big-endian.
+bool HasTellableVersion(const BOMStore& store, int32_t index) {
   const BOMBlock* header = BOMStore_Block(store, index);
   if (header == nullptr || header->size < 8) return true;  // the open refuses it
   uint32_t version = 0;
   std::memcpy(&version, header->data + 4, sizeof version);
-  return version > 256;
+  return version != 0;
 }
 
 // Opens the tree whose header block is `index`; EINVAL when it is missing or
 // malformed.
 bool OpenTreeAt(BOMStore& store, int32_t index, BOMTree& tree) {
-  if (!ReadsAsFileOrder(store, index)) return Fail(EINVAL);
+  if (!HasTellableVersion(store, index)) return Fail(EINVAL);
   return BOMTree_Open(store, index, tree);
 }
 
