@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "base/buffer.h"
 #include "base/bytes.h"
 #include "base/mem.h"
 #include "base/result.h"
+#include "bom/bom_tree.h"
 #include "catalog/catalog_builder.h"
 #include "csi/csi_build.h"
 #include "csi/csi_decode.h"
@@ -376,6 +378,48 @@ bool ReplaceDecoded(BOMBlock& block, Image& pixels, const Image& picture, int32_
   return true;
 }
 
+// Which blocks may be rebuilt: values of RENDITIONS entries that serve no
+// other role. A block that is also labelled (header, metadata, key format,
+// a tree header...), a tree's node, a key, or a value of another tree keeps
+// its bytes, since rebuilding it would change what the catalog needs in
+// order to load again. Well-formed catalogs never share such blocks.
+std::vector<bool> ReplaceableBlocks(const AssetsCatalog& c) {
+  const uint64_t count = c.store.count;
+  std::vector<bool> value(count, false);
+  std::vector<bool> other(count, false);
+  auto mark = [count](std::vector<bool>& set, uint64_t index) {
+    if (index < count) set[index] = true;
+  };
+  for (uint32_t i = 0; i < BOMTree_EntryCount(c.renditions_tree); ++i) {
+    const BOMTreeEntry e = BOMTree_GetEntry(c.renditions_tree, i);
+    mark(value, e.value);
+    mark(other, e.key);
+  }
+  for (uint32_t i = 0; i < BOMTree_EntryCount(c.facet_keys_tree); ++i) {
+    const BOMTreeEntry e = BOMTree_GetEntry(c.facet_keys_tree, i);
+    mark(other, e.value);
+    mark(other, e.key);
+  }
+  for (uint32_t i = 0; i < BOMTree_EntryCount(c.bitmap_keys_tree); ++i) {
+    mark(other, BOMTree_GetEntry(c.bitmap_keys_tree, i).value);
+  }
+  for (uint32_t t = 0; t < c.other_tree_count; ++t) {
+    const BOMTree& tree = c.other_trees[t].tree;
+    for (uint32_t i = 0; i < BOMTree_EntryCount(tree); ++i) {
+      const BOMTreeEntry e = BOMTree_GetEntry(tree, i);
+      mark(other, e.value);
+      mark(other, e.key);
+    }
+  }
+  std::vector<bool> replaceable(count, false);
+  for (uint64_t i = 0; i < count; ++i) {
+    const char* label = c.store.blocks[i].label;
+    replaceable[i] = value[i] && !other[i] && (label == nullptr || label[0] == '\0') &&
+                     AssetsCatalog_TreeOfBlock(c, i) == nullptr;
+  }
+  return replaceable;
+}
+
 }  // namespace
 
 bool PackedImage_FindPosition(int32_t packed_width, int32_t packed_height, int32_t width,
@@ -421,10 +465,11 @@ int ReplaceImage_Run(AssetsCatalog& catalog, const char* picture_path, const cha
   const auto height = static_cast<uint32_t>(picture.height);
   std::fprintf(stdout, "\nReplacing new image in %s...\n", output_path);
 
+  const std::vector<bool> replaceable = ReplaceableBlocks(catalog);
   for (uint64_t i = 0; i < catalog.store.count; ++i) {
     BOMBlock& block = catalog.store.blocks[i];
     const CSIHeader* header = CSI_Header(block);
-    if (header == nullptr || Get(header->width) < width || Get(header->height) < height ||
+    if (!replaceable[i] || header == nullptr || Get(header->width) < width || Get(header->height) < height ||
         Get(header->payload_size) == 0) {
       continue;
     }

@@ -163,5 +163,50 @@ TEST(FuzzFindings, TreesWithAnUntellableVersionAreRefused) {
   }
 }
 
+// -replace_img rebuilds rendition values only: a block with another role
+// that happens to hold a record of the picture's size (here the metadata
+// block, whose size the catalog checks on loading) keeps its bytes, so the
+// saved catalog loads again.
+TEST(FuzzFindings, ReplacementLeavesBlocksWithOtherRoles) {
+  auto record = [](uint32_t pad_to) {
+    Bytes rows(24 * 5);
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i * 5);
+    test::CSIRecordBuilder b;
+    b.Size(6, 5).BytesPerLine(24).Element(0, rows);
+    Bytes r = b.Build();
+    if (r.size() < pad_to) r.resize(pad_to, 0);
+    return r;
+  };
+  test::CatalogFileSpec spec;
+  spec.facets = {{"Icon", test::FacetPairs(85, 220, 1)}};
+  spec.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), record(0)}};
+  test::CatalogFileLayout l;
+  const Bytes built = test::BuildCatalogFile(spec, &l);
+  const Bytes file = test::Patched(built, test::PutBytes(l.DataAt(l.metadata), record(1028)));
+  test::TempDir temp;
+  Bytes picture(6 * 5 * 4);
+  for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(200 - i);
+  ASSERT_TRUE(Image_WriteFile("picture.png", "BGRA", picture, 6, 5, 24));
+
+  AssetsCatalog catalog;
+  ASSERT_TRUE(AssetsCatalog_LoadFromBytes(catalog, file, "roles.car"));
+  const BOMBlock& metadata = catalog.store.blocks[l.metadata];
+  const Bytes metadata_before(metadata.data, metadata.data + metadata.size);
+  test::CaptureStream out(1);
+  test::CaptureStream err(2);
+  EXPECT_EQ(ReplaceImage_Run(catalog, "picture.png", "saved.car"), 0);
+  (void)out.Finish();
+  (void)err.Finish();
+
+  AssetsCatalog saved;
+  ASSERT_TRUE(AssetsCatalog_Load(saved, "saved.car"));
+  const BOMBlock& kept = saved.store.blocks[l.metadata];
+  EXPECT_EQ(Bytes(kept.data, kept.data + kept.size), metadata_before);
+  Image replaced;
+  ASSERT_TRUE(CSI_DecodeImage(saved.store.blocks[l.rendition_value[0]], replaced));
+  EXPECT_EQ(Bytes(replaced.pixels.data, replaced.pixels.data + 24),
+            Bytes(picture.begin(), picture.begin() + 24));
+}
+
 }  // namespace
 }  // namespace skarvel
