@@ -144,7 +144,17 @@ int32_t CSI_GetReferenceAttribute(std::span<const uint8_t> subblock, uint32_t at
 bool CSI_IsChunked(const BOMBlock& block, uint64_t payload_offset) {
   if (block.data == nullptr || payload_offset >= block.size) return false;
   if (block.size - payload_offset <= kCSIChunkHeaderSize) return false;
-  return std::memcmp(block.data + payload_offset + kCSIElementHeaderSize, "KCBC", 4) == 0;
+  if (std::memcmp(block.data + payload_offset + kCSIElementHeaderSize, "KCBC", 4) != 0) {
+    return false;
+  }
+  // An element that is not chunked gives its data length as its fourth word,
+  // and no chunk count can equal that length (each chunk takes at least its
+  // 20-byte header): such data merely begins with the bytes "KCBC", as
+  // uncompressed pixels may.
+  const CSIHeader* header = CSI_Header(block);
+  const uint32_t fourth = LoadU32LEAt(block.bytes(), payload_offset + 12);
+  return header == nullptr || Get(header->payload_size) < kCSIElementHeaderSize || fourth == 0 ||
+         fourth != Get(header->payload_size) - kCSIElementHeaderSize;
 }
 
 }  // namespace skarvel

@@ -127,7 +127,8 @@ struct CSISubblockWalk {
 [[nodiscard]] int32_t CSI_GetReferenceAttribute(std::span<const uint8_t> subblock,
                                                 uint32_t attribute);
 // True when the payload at P is a chunked CoreUI element: P + 20 < size and
-// the bytes at P + 16 are "KCBC".
+// the bytes at P + 16 are "KCBC", unless the element's fourth word is its
+// data length (payload size - 16), which marks data that is not chunked.
 [[nodiscard]] bool CSI_IsChunked(const BOMBlock& block, uint64_t payload_offset);
 
 }  // namespace skarvel

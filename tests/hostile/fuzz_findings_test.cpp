@@ -163,6 +163,23 @@ TEST(FuzzFindings, TreesWithAnUntellableVersionAreRefused) {
   }
 }
 
+// Uncompressed pixels that begin with the bytes "KCBC" (a BGRA pixel of
+// 0x4B, 0x43, 0x42, 0x43) in an element that is not chunked are pixels: the
+// element's fourth word, its data length, says so.
+TEST(FuzzFindings, UnchunkedPixelsBeginningLikeAChunkDecode) {
+  Bytes rows = test::BytesOf("KCBC");
+  rows.resize(6 * 4 * 5, 0x21);
+  test::CSIRecordBuilder b;
+  b.Size(6, 5).BytesPerLine(24).Element(0, rows);
+  const Bytes record = b.Build();
+  BOMStore store;
+  ASSERT_TRUE(BOMStore_WriteBlock(store, 1, nullptr, record.data(), record.size()));
+  Image image;
+  ASSERT_TRUE(CSI_DecodeImage(store.blocks[1], image)) << "errno " << errno;
+  ASSERT_EQ(image.stride, 24);
+  EXPECT_EQ(Bytes(image.pixels.data, image.pixels.data + rows.size()), rows);
+}
+
 // -replace_img rebuilds rendition values only: a block with another role
 // that happens to hold a record of the picture's size (here the metadata
 // block, whose size the catalog checks on loading) keeps its bytes, so the
