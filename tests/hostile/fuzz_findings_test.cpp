@@ -194,11 +194,11 @@ TEST(FuzzFindings, ReplacementLeavesBlocksWithOtherRoles) {
     if (r.size() < pad_to) r.resize(pad_to, 0);
     return r;
   };
-  test::CatalogFileSpec spec;
-  spec.facets = {{"Icon", test::FacetPairs(85, 220, 1)}};
-  spec.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), record(0)}};
+  test::CatalogFileSpec recipe;
+  recipe.facets = {{"Icon", test::FacetPairs(85, 220, 1)}};
+  recipe.renditions = {{test::DefaultKey({{12, 1}, {17, 1}}), record(0)}};
   test::CatalogFileLayout l;
-  const Bytes built = test::BuildCatalogFile(spec, &l);
+  const Bytes built = test::BuildCatalogFile(recipe, &l);
   const Bytes file = test::Patched(built, test::PutBytes(l.DataAt(l.metadata), record(1028)));
   test::TempDir temp;
   Bytes picture(6 * 5 * 4);
