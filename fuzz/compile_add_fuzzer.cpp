@@ -20,6 +20,7 @@
 #include "catalog/assets_catalog.h"
 #include "catalog/catalog_builder.h"
 #include "compiler/app_icon_set.h"
+#include "fuzz/fuzz_sandbox.h"
 #include "image/image.h"
 #include "image/image_file.h"
 
@@ -27,21 +28,11 @@ namespace {
 
 std::string g_sandbox;
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
-
-void RemoveSandbox() {
-  if (chdir("/") == 0) nftw(g_sandbox.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
 // <sandbox>/F.appiconset: two iPhone notification icons of 20 and 40
 // pixels; the rest of the sequence is left out.
 bool MakeSandbox() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base ? base : "/tmp") + "/skarvel-fuzz-add-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return false;
-  g_sandbox = pattern;
-  std::atexit(RemoveSandbox);
+  g_sandbox = skarvel::fuzz::MakeSandbox("add");
+  if (g_sandbox.empty()) return false;
   const std::string set = g_sandbox + "/F.appiconset";
   if (mkdir(set.c_str(), 0700) != 0) return false;
   for (const int size : {20, 40}) {

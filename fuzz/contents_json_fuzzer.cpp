@@ -18,6 +18,7 @@
 
 #include "catalog/catalog_builder.h"
 #include "compiler/app_icon_set.h"
+#include "fuzz/fuzz_sandbox.h"
 #include "image/image.h"
 #include "image/image_file.h"
 
@@ -25,17 +26,9 @@ namespace {
 
 std::string g_sandbox;
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
-
-void RemoveSandbox() {
-  if (chdir("/") == 0) nftw(g_sandbox.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
 bool MakeSandbox() {
-  char pattern[] = "/tmp/skarvel-fuzz-json-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return false;
-  g_sandbox = pattern;
-  std::atexit(RemoveSandbox);
+  g_sandbox = skarvel::fuzz::MakeSandbox("json");
+  if (g_sandbox.empty()) return false;
   const std::string set = g_sandbox + "/F.appiconset";
   if (mkdir(set.c_str(), 0700) != 0) return false;
   skarvel::Image icon;
@@ -53,7 +46,10 @@ bool MakeSandbox() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace skarvel;
   static const bool ready = MakeSandbox();
-  if (!ready || chdir(g_sandbox.c_str()) != 0) __builtin_trap();
+  char previous[4096];
+  if (!ready || getcwd(previous, sizeof previous) == nullptr || chdir(g_sandbox.c_str()) != 0) {
+    __builtin_trap();
+  }
   FILE* f = std::fopen("F.appiconset/Contents.json", "wb");
   if (f == nullptr) __builtin_trap();
   if (size > 0 && std::fwrite(data, 1, size, f) != size) __builtin_trap();
@@ -77,5 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   AssetsCatalog loaded;
   if (!AssetsCatalog_Load(loaded, "out.car")) __builtin_trap();
   if (loaded.facet_count != catalog.facet_count) __builtin_trap();
+  // Back where the fuzzer was started, so that relative corpus paths still read.
+  if (chdir(previous) != 0) __builtin_trap();
   return 0;
 }

@@ -19,6 +19,7 @@
 
 #include "base/file_system.h"
 #include "catalog/assets_catalog.h"
+#include "fuzz/fuzz_sandbox.h"
 #include "decompiler/decompiler.h"
 
 namespace {
@@ -33,21 +34,13 @@ struct Sandbox {
 
 const Sandbox& GetSandbox() {
   static const Sandbox sandbox = [] {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base ? base : "/tmp") + "/skarvel-fuzz-decompile-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    Sandbox s{pattern, pattern + "/work"};
+    const std::string& root = skarvel::fuzz::MakeSandbox("decompile");
+    if (root.empty()) std::abort();
+    Sandbox s{root, root + "/work"};
     if (mkdir(s.work.c_str(), 0700) != 0) std::abort();
     return s;
   }();
   return sandbox;
-}
-
-void RemoveSandbox() {
-  const Sandbox& s = GetSandbox();
-  rmdir(s.work.c_str());
-  rmdir(s.root.c_str());
 }
 
 [[noreturn]] void Trap(const char* what, const char* path) {
@@ -100,8 +93,6 @@ void Quietly(Run run) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace skarvel;
   const Sandbox& sandbox = GetSandbox();
-  static const bool registered = std::atexit(RemoveSandbox) == 0;
-  (void)registered;
   char previous[4096];
   if (getcwd(previous, sizeof previous) == nullptr || chdir(sandbox.work.c_str()) != 0) {
     std::abort();

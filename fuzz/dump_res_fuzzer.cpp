@@ -17,6 +17,7 @@
 
 #include "base/file_system.h"
 #include "catalog/assets_catalog.h"
+#include "fuzz/fuzz_sandbox.h"
 #include "inspect/dump_commands.h"
 
 namespace {
@@ -29,22 +30,13 @@ struct Sandbox {
 
 const Sandbox& GetSandbox() {
   static const Sandbox sandbox = [] {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base ? base : "/tmp") + "/skarvel-fuzz-dump-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    Sandbox s{pattern, pattern + "/work"};
+    const std::string& root = skarvel::fuzz::MakeSandbox("dump");
+    if (root.empty()) std::abort();
+    Sandbox s{root, root + "/work"};
     if (mkdir(s.work.c_str(), 0700) != 0) std::abort();
     return s;
   }();
   return sandbox;
-}
-
-// The sandbox is empty between inputs; it goes when the process ends.
-void RemoveSandbox() {
-  const Sandbox& s = GetSandbox();
-  rmdir(s.work.c_str());
-  rmdir(s.root.c_str());
 }
 
 // Calls `visit` for every entry of `dir` except "." and "..".
@@ -83,10 +75,6 @@ void CheckAndEmpty(const Sandbox& s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace skarvel;
   const Sandbox& sandbox = GetSandbox();
-  // Registered after the sandbox exists, so that it runs before the
-  // sandbox's own destruction.
-  static const bool registered = std::atexit(RemoveSandbox) == 0;
-  (void)registered;
   char previous[4096];
   if (getcwd(previous, sizeof previous) == nullptr || chdir(sandbox.work.c_str()) != 0) {
     std::abort();

@@ -22,6 +22,7 @@
 #include "csi/csi_decode.h"
 #include "csi/csi_format.h"
 #include "csi/csi_replace.h"
+#include "fuzz/fuzz_sandbox.h"
 #include "image/image.h"
 #include "image/image_file.h"
 
@@ -29,20 +30,9 @@ namespace {
 
 std::string g_sandbox;
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
-
-void RemoveSandbox() {
-  if (chdir("/") == 0) nftw(g_sandbox.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
 bool MakeSandbox() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base ? base : "/tmp") + "/skarvel-fuzz-replace-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return false;
-  g_sandbox = pattern;
-  std::atexit(RemoveSandbox);
-  return true;
+  g_sandbox = skarvel::fuzz::MakeSandbox("replace");
+  return !g_sandbox.empty();
 }
 
 [[noreturn]] void Broken(const char* what, uint64_t index) {
