@@ -1,6 +1,7 @@
 #include "decompiler/decompile_ar.h"
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -157,6 +158,14 @@ void WriteProperties(FILE* file, const AssetsCatalog& catalog, const char* name,
   }
   const uint32_t unit = LoadU32LEAt(content, 0);
   const float width = std::bit_cast<float>(LoadU32LEAt(content, 4));
+  // printf would write "inf" or "nan", which no JSON reader takes.
+  if (!std::isfinite(width)) {
+    std::fprintf(stderr,
+                 "Warning: AR reference image '%s' has a physical width that is not a finite "
+                 "number in its rendition [%d:%d]! ignoring.\n",
+                 name, static_cast<int>(ref.key_block), static_cast<int>(ref.value_block));
+    return;
+  }
   if (unit != 0) std::fprintf(file, "        \"unit\": \"%s\",\n", UnitName(unit));
   std::fprintf(file, "        \"width\": %f\n", static_cast<double>(width));
 }

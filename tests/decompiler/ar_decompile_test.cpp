@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,17 @@ TEST(DecompileAR, GroupsAndImagesLineByLine) {
                          ImageEntry("ios-marketing", "second.png", false),
                      "        \"unit\": \"???\",\n        \"width\": 1.250000\n"),
        ""},
+      {"a width that is not a finite number",
+       {{GroupKey(1), GroupRecord({"A"})},
+        {ImageKey(2, 0),
+         ImageRecord("pic.png", kPixels, 1, std::numeric_limits<float>::infinity())}},
+       "Out.xcassets/G.arresourcegroup/A.arreferenceimage/Contents.json\n"
+       "Out.xcassets/G.arresourcegroup/A.arreferenceimage/pic.png\n"
+       "Out.xcassets/G.arresourcegroup/Contents.json\n",
+       std::string(kGroupHead) + GroupEntry("A.arreferenceimage", false) + kGroupTail,
+       ImageContents(ImageEntry("universal", "pic.png", false), ""),
+       "Warning: AR reference image 'A' has a physical width that is not a finite number in its "
+       "rendition [@1]! ignoring.\n"},
       {"no properties, and a rendition without picture",
        {{GroupKey(1), GroupRecord({"A"})},
         {ImageKey(2, 0), ImageRecord("pic.png", kPixels, -1)},
