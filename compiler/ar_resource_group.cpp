@@ -59,6 +59,16 @@ bool CompileItem(AssetsCatalog& catalog, const cJSON* item, int i, const char* g
                  group, i);
     return false;
   }
+  // Each item names a directory of the group itself; a path would make the
+  // compile read images from anywhere on the disk.
+  if (std::strchr(file, '/') != nullptr || std::strcmp(file, ".") == 0 ||
+      std::strcmp(file, "..") == 0) {
+    std::fprintf(stderr,
+                 "Warning: AR resource group '%s' lists '%s', which is not a directory of the "
+                 "group! ignoring.\n",
+                 group, file);
+    return false;
+  }
   // The image compiler cuts its copy of the directory name at the first '.',
   // which leaves exactly the name the list keeps.
   char* name = Mem_StrDup(file);

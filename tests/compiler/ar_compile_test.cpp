@@ -474,6 +474,16 @@ TEST(ARResourceGroup, NameListsAndWarnings) {
        "Warning: failed to enter AR reference image directory 'A.arreferenceimage'. "
        "Ignoring.\nWarning: failed to enter AR reference image directory 'B.arreferenceimage'. "
        "Ignoring.\n"},
+      {"names that leave the group",
+       {"A.arreferenceimage", "../X.arreferenceimage"},
+       Resources({Item("../X.arreferenceimage"), Item(".."), Item("A.arreferenceimage"),
+                  Item("/tmp/Y.arreferenceimage")}),
+       true,
+       {"A"},
+       "Warning: AR resource group 'G' lists '../X.arreferenceimage', which is not a directory "
+       "of the group! ignoring.\nWarning: AR resource group 'G' lists '..', which is not a "
+       "directory of the group! ignoring.\nWarning: AR resource group 'G' lists "
+       "'/tmp/Y.arreferenceimage', which is not a directory of the group! ignoring.\n"},
       {"no resources", {}, Resources({}), false, {}, ""},
       {"a name without extension", {"Plain"}, Resources({Item("Plain")}), true, {"Plain"}, ""},
       {"a name with two dots",
