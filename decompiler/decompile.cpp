@@ -223,12 +223,13 @@ bool AssetsCatalog_Decompile(const AssetsCatalog& catalog, const char* input,
     return false;
   }
   bool decompiled = false;
+  PackedAssetCache packed_assets;
   for (uint32_t i = 0; i < catalog.facet_count; ++i) {
     const Facet& facet = catalog.facets[i];
     const char* part_name = nullptr;
     RenditionAttribute_GetNames(kAttrPart, facet.part, nullptr, &part_name);
     if (std::strcmp(part_name, "appiconset") == 0) {
-      decompiled |= AssetsCatalog_DecompileAppIconSet(catalog, facet.name);
+      decompiled |= AssetsCatalog_DecompileAppIconSet(catalog, facet.name, &packed_assets);
     } else if (std::strcmp(part_name, "arresourcegroup") == 0) {
       decompiled |= AssetsCatalog_DecompileARResourceGroup(catalog, facet.name);
     } else if (std::strncmp(part_name, "arreferenceimage", 16) == 0) {

@@ -11,7 +11,6 @@
 #include "catalog/rendition_attribute.h"
 #include "csi/csi_decode.h"
 #include "decompiler/decompiler.h"
-#include "image/image_ops.h"
 
 namespace skarvel {
 
@@ -201,30 +200,44 @@ void ContentsJson_Entry(JsonEntryList& json, const AssetsCatalog& catalog,
   JsonEntryList_End(json);
 }
 
-// Cuts the reference's region out of the packed asset in `packed` and
-// writes it.
-void WriteReferenceRendition(const BOMBlock& packed, const Reference& reference,
-                             const char* rendition_name, const char* file_name) {
-  Image atlas;
-  if (!CSI_DecodeImage(packed, atlas)) {
+// Writes the reference's region of the packed asset in block `packed_index`,
+// decoding the packed asset only when `cache` holds another one.
+void WriteReferenceRendition(const AssetsCatalog& catalog, int32_t packed_index,
+                             const Reference& reference, const char* rendition_name,
+                             const char* file_name, PackedAssetCache& cache) {
+  if (cache.block != packed_index) {
+    cache.block = packed_index;
+    cache.atlas = Image{};
+    cache.decoded = CSI_DecodeImage(*BOMStore_Block(catalog.store, packed_index), cache.atlas);
+  }
+  PixelLayout layout;
+  if (!cache.decoded || !PixelFormat_Parse(cache.atlas.pixel_format, layout)) {
     WarnExtractFailure(rendition_name);
     return;
   }
-  // The reference counts y from the bottom edge, the crop from the top.
+  const Image& atlas = cache.atlas;
+  // The reference counts y from the bottom edge, the rows from the top. A
+  // region of the packed asset's own size is all of it, wherever it starts.
   const int64_t top = int64_t{atlas.height} - reference.y - int64_t{reference.height};
-  if (reference.width > INT32_MAX || reference.height > INT32_MAX || top < INT32_MIN ||
-      top > INT32_MAX ||
-      !Image_Crop(atlas.pixel_format, atlas, reference.x, static_cast<int32_t>(top),
-                  static_cast<int32_t>(reference.width), static_cast<int32_t>(reference.height))) {
+  const bool whole = reference.width == static_cast<uint32_t>(atlas.width) &&
+                     reference.height == static_cast<uint32_t>(atlas.height);
+  if (!whole && (reference.width == 0 || reference.height == 0 || reference.x < 0 || top < 0 ||
+                 int64_t{reference.x} + reference.width > atlas.width ||
+                 top + reference.height > atlas.height)) {
     WarnExtractFailure(rendition_name);
     return;
   }
-  WriteDecompiledImage(file_name, atlas.pixel_format, atlas.pixels.bytes(), atlas.width,
-                       atlas.height, atlas.stride);
+  // The region is written from the packed asset's own rows.
+  const uint64_t offset = whole ? 0
+                                : uint64_t(top) * uint64_t(atlas.stride) +
+                                      uint64_t(reference.x) * uint64_t(layout.channel_count);
+  WriteDecompiledImage(file_name, atlas.pixel_format, atlas.pixels.bytes().subspan(offset),
+                       static_cast<int32_t>(reference.width),
+                       static_cast<int32_t>(reference.height), atlas.stride);
 }
 
 void DecompileRendition(const AssetsCatalog& catalog, const Facet& facet, const char* set_name,
-                        RenditionRef ref, JsonEntryList& json) {
+                        RenditionRef ref, JsonEntryList& json, PackedAssetCache& cache) {
   const BOMBlock* value = BOMStore_Block(catalog.store, ref.value_block);
   const CSIHeader* header = value != nullptr ? CSI_Header(*value) : nullptr;
   const int key_index = static_cast<int>(ref.key_block);
@@ -286,8 +299,7 @@ void DecompileRendition(const AssetsCatalog& catalog, const Facet& facet, const 
     return;
   }
   ContentsJson_Entry(json, catalog, entry);
-  WriteReferenceRendition(*BOMStore_Block(catalog.store, packed_index), reference, rendition_name,
-                          file_name);
+  WriteReferenceRendition(catalog, packed_index, reference, rendition_name, file_name, cache);
 }
 
 }  // namespace
@@ -320,7 +332,10 @@ int32_t FindPackedAsset(const AssetsCatalog& catalog, uint32_t scale_factor, int
   return static_cast<int32_t>(ordinal < found.size() ? found[ordinal] : found.front());
 }
 
-bool AssetsCatalog_DecompileAppIconSet(const AssetsCatalog& catalog, const char* name) {
+bool AssetsCatalog_DecompileAppIconSet(const AssetsCatalog& catalog, const char* name,
+                                       PackedAssetCache* cache) {
+  PackedAssetCache own;
+  PackedAssetCache& packed = cache != nullptr ? *cache : own;
   DecompiledFacet decompiled;
   if (!DecompiledFacet_Begin(catalog, "app icon set", name, ".appiconset", decompiled)) {
     return false;
@@ -329,7 +344,7 @@ bool AssetsCatalog_DecompileAppIconSet(const AssetsCatalog& catalog, const char*
   JsonEntryList json{decompiled.contents};
   if (json.file != nullptr) ContentsJson_Head(json);
   for (int32_t i = 0; i < facet.rendition_count; ++i) {
-    DecompileRendition(catalog, facet, name, facet.renditions[i], json);
+    DecompileRendition(catalog, facet, name, facet.renditions[i], json, packed);
   }
   if (json.file != nullptr) ContentsJson_Tail(json);
   DecompiledFacet_End(decompiled);

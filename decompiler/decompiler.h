@@ -16,6 +16,7 @@
 #include "catalog/assets_catalog.h"
 #include "csi/csi_format.h"
 #include "frontend/command_line.h"
+#include "image/image.h"
 
 namespace skarvel {
 
@@ -36,11 +37,22 @@ inline constexpr size_t kDecompiledNameSize = 256;
 [[nodiscard]] bool AssetsCatalog_Decompile(const AssetsCatalog& catalog, const char* input,
                                            const char* output_directory);
 
+// The packed asset decoded last, kept so that the references into one
+// packed asset decode it once, however many sets and renditions point at it
+// (a hostile catalog can hold thousands of references to a large one).
+struct PackedAssetCache {
+  int32_t block = -1;  // index of the packed asset's value block; -1: none yet
+  bool decoded = false;
+  Image atlas;
+};
+
 // Rebuilds the app icon set facet `name` as <name>.appiconset in the current
 // directory. True when the facet exists, has renditions and its directory
-// could be entered, whatever became of the single renditions.
+// could be entered, whatever became of the single renditions. `cache` may be
+// shared by the sets of one catalog; without one the set keeps its own.
 [[nodiscard]] bool AssetsCatalog_DecompileAppIconSet(const AssetsCatalog& catalog,
-                                                     const char* name);
+                                                     const char* name,
+                                                     PackedAssetCache* cache = nullptr);
 
 // The picture file name of a rendition: its name field up to the first zero
 // byte (at most 127 bytes), with ".png" appended unless it is at least 6
