@@ -99,8 +99,9 @@ void ReplaceInSandbox(const uint8_t* data, size_t size) {
   for (uint64_t i = 0; i < catalog.store.count && i < before.size(); ++i) {
     const BOMBlock& block = catalog.store.blocks[i];
     const std::span<const uint8_t> now = block.bytes();
-    // Saving rewrites the header and the trees; only rendition records
-    // matter here.
+    // Saving rewrites the header and the trees (whatever their bytes look
+    // like); only rendition records matter here.
+    if (block.kind != BlockKind::RenditionValue) continue;
     BOMBlock old;
     old.data = before[i].data();
     old.size = before[i].size();
