@@ -161,6 +161,10 @@ struct BitReader {
 // Reloads whole bytes so that 56..63 bits are buffered.
 inline void BitReader_Refill(BitReader& r) {
   const int bytes = (63 - r.nbits) >> 3;
+  // Nothing to load. Right after a start with no final bits, ptr is 7 bytes
+  // before the payload's end, and an 8-byte load would read the byte after
+  // it, which lies past the input when the block ends the buffer.
+  if (bytes == 0) return;
   r.ptr -= bytes;
   const int bits = bytes * 8;
   r.accum = (r.accum << bits) | (Load64(r.ptr) & ((uint64_t{1} << bits) - 1));
